@@ -1,0 +1,4 @@
+// Not built yet: placeholder bodies until this unit is written.
+#include "hwroute/hardware.h"
+
+int hwRouteCardupProcess(void) { return 0; }

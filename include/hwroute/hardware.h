@@ -1,0 +1,60 @@
+// Hardware programming: the ready-list flush, the route, neighbour, ILM,
+// layer-2 VPN and tunnel entry builders and writers, and the card-up replay.
+#pragma once
+
+#include <cstdint>
+
+#include "hwroute/records.h"
+
+constexpr uint32_t HW_BATCH_BYTES = 1400;
+constexpr uint32_t HW_ROUTE4_HDR_LEN = 28;
+constexpr uint32_t HW_ROUTE6_HDR_LEN = 36;
+constexpr uint32_t HW_NHOP_REC_LEN = 64;
+constexpr uint32_t HW_LABEL_REC_LEN = 8;
+constexpr uint32_t HW_MAX_SET = 128;  // members of one path group or set
+
+// hwRouteNhopBufInsert operations.
+constexpr uint32_t HW_NHOP_OP_DEL = 1;
+constexpr uint32_t HW_NHOP_OP_ADD = 2;
+constexpr uint32_t HW_NHOP_OP_NOCHANGE = 3;
+constexpr uint32_t HW_NHOP_OP_BACKUP = 4;
+
+void hwRouteUpdate(void);
+
+int hwRouteInsertDataToBuf(uint8_t* entry, uint32_t* len, HwRouteDest* dest);
+uint32_t hwRouteNhopBufInsert(uint8_t* record, HwRouteNexthop* nh, HwRouteNexthop* orig, uint32_t op);
+int hwRouteCompare(const HwRouteNexthop* a, const HwRouteNexthop* b);
+void hwTranslateDest4Node(uint8_t* header, const HwRouteDest* dest);
+int hwRouteClrAllOp(uint32_t* flag);
+
+void hwUpdateRouteAdd(HwRouteNexthop* nexthop);
+int hwUpdateRouteDel(HwRouteNexthop* nexthop);
+
+void hwTranslateDest6Node(uint8_t* header, const HwRoute6Dest* dest);
+int hwRoute6Compare(const HwRoute6Nexthop* a, const HwRoute6Nexthop* b);
+int hwRoute6InsertDataToBuf(uint8_t* entry, uint32_t* len, HwRoute6Dest* dest);
+uint32_t hwRoute6NhopBufInsert(uint8_t* record, HwRoute6Nexthop* nh, HwRoute6Nexthop* orig, uint32_t op);
+void hwUpdateRoute6Add(HwRoute6Nexthop* nexthop);
+int hwUpdateRoute6Del(HwRoute6Nexthop* nexthop);
+void hwUpdateRoute6In4Add(HwRoute6Nexthop* nexthop);
+
+int hwUpdateArpAdd(HwArpNode* node);
+int hwUpdateArpDel(HwArpNode* node);
+int hwUpdateNd6Add(HwNd6Node* node);
+int hwUpdateNd6Del(HwNd6Node* node);
+
+int hwTranslateIlmRtNode(uint8_t* buffer, HwRouteIlmNode* ilm);
+void hwUpdateIlmRouteAdd(HwRouteIlmNode* ilm);
+int hwUpdateIlmRouteDel(HwRouteIlmNode* ilm);
+int hwTranslateL2vpnNode(uint8_t* buffer, HwRouteL2vpnNode* l2vpn);
+void hwUpdateL2vpnAdd(HwRouteL2vpnNode* l2vpn);
+int hwUpdateL2vpnDel(HwRouteL2vpnNode* l2vpn);
+
+int hwTranslateTun4to4Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, uint32_t del);
+int hwTranslateTun6to4Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, uint32_t del);
+int hwTranslateTun6to6Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, uint32_t del);
+int hwTranslateTun4to6Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, uint32_t del);
+void hwUpdateTunAdd(HwRouteTunNode* tun);
+int hwUpdateTunDel(HwRouteTunNode* tun);
+
+int hwRouteCardupProcess(void);

@@ -1,0 +1,23 @@
+// Kernel notification intake: the notification socket, the datagram walk and
+// the message decoders.
+#pragma once
+
+#include <cstdint>
+
+#include "hwroute/global.h"
+
+int hwRtnotifyInit(HwRouteGlobal* g);
+int hwRtnotifyShutdown(HwRouteGlobal* g);
+int hwRtnotifyRecv(const uint8_t* buf, int len);
+
+int hwIfUpDown(uint32_t ifUnit, uint32_t event);
+
+// Text and mask helpers.
+void in_len2mask(void* buf, int len);
+char* inet_ntoa_2(char* buf, uint32_t addr);
+const char* ip6_sprintf(const uint8_t* addr);
+
+// Attribute walk: calls fn(type, payload, payloadLen) for every attribute
+// that fits, starting `offset` bytes into the message of length `msgLen`.
+using HwAttrFn = void (*)(void* ctx, uint16_t type, const uint8_t* payload, uint32_t len);
+void hwRtnotifyAttrWalk(const uint8_t* msg, uint32_t msgLen, uint32_t offset, HwAttrFn fn, void* ctx);

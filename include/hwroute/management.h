@@ -1,0 +1,35 @@
+// Management interface: the local socket, request handling, the statistics
+// and control operations and the diagnostic dumps.
+#pragma once
+
+#include <cstdint>
+
+constexpr const char* HW_NM_SOCKET_PATH = "/tmp/hwrouteNm.socket";
+constexpr int HW_NM_BUF_LEN = 1518;
+
+// Where the management socket is created and with which file mode; the
+// daemon's options may change both before start-up.
+extern const char* hwRouteNmSockPath;
+extern uint32_t hwRouteNmSockMode;
+
+int hwRouteNmSockOpen(void);
+void hwRouteNmSockRcv(void);
+int hwRouteNmMsgProcess(uint8_t* msg, int len);
+
+int swRouteProtoStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int hwRouteProtoStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int swRouteProtoAddStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int swRouteProtoDelStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int swRoute6ProtoStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int hwRoute6ProtoStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int swRoute6ProtoAddStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int swRoute6ProtoDelStatsGetApi(int32_t vrfId, int32_t protoId, uint32_t* value);
+int hwTableStatsGetApi(int32_t unused, int32_t item, uint32_t* value);
+int hw6TableStatsGetApi(int32_t unused, int32_t item, uint32_t* value);
+int hwRouteTableGetApi(int32_t unused, int32_t table, uint32_t* value);
+int hwRouteRouteCountGetApi(int32_t unused, int32_t mode, uint32_t* value);
+int hwRouteGlbSetApi(int32_t unused, int32_t selector, uint32_t* value);
+
+void activeShow(int32_t section, int32_t limit);
+int routeCount(int32_t mode);
+char* llAddrConvert(const uint8_t* bytes, int count);

@@ -1,0 +1,114 @@
+// Software tables: hash functions, destination and next-hop tables, the
+// ready, pending and indirect lists, the neighbour tables, and the ILM,
+// layer-2 VPN and tunnel lists.
+#pragma once
+
+#include <cstdint>
+
+#include "hwroute/global.h"
+#include "hwroute/records.h"
+
+// Hashes.
+uint32_t hwRouteKey(uint32_t ip, uint32_t mask);
+uint32_t hwRouteKey1(uint32_t ip);
+uint32_t hwRoute6Key(const uint8_t* addr, uint32_t prefixLen);
+uint32_t hwRoute6Key1(const uint8_t* addr);
+int32_t hwRouteIp6AddrMatch(const uint8_t* a, const uint8_t* b, uint32_t prefixLen);
+uint32_t hwRoute6ByteSum(const uint8_t* addr);
+
+// IPv4 destinations and next hops.
+void hwRouteDestTableAdd(HwRouteDest* dest);
+void hwRouteDestTableDelete(HwRouteDest* dest);
+HwRouteDest* hwRouteDestTableLookup(const HwRouteDest* request);
+void hwRouteNexthopTableAdd(HwRouteDest* dest, HwRouteNexthop* nexthop);
+void hwRouteNexthopTableDelete(HwRouteNexthop* nexthop);
+HwRouteNexthop* hwRouteNexthopTableLookup(HwRouteDest* dest, const HwRouteNexthop* request);
+
+// IPv6 destinations and next hops.
+void hwRoute6DestTableAdd(HwRoute6Dest* dest);
+void hwRoute6DestTableDelete(HwRoute6Dest* dest);
+HwRoute6Dest* hwRoute6DestTableLookup(const HwRoute6Dest* request);
+void hwRoute6NexthopTableAdd(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop);
+void hwRoute6NexthopTableDelete(HwRoute6Nexthop* nexthop);
+HwRoute6Nexthop* hwRoute6NexthopTableLookup(HwRoute6Dest* dest, const HwRoute6Nexthop* request);
+
+// The per-VRF, per-protocol statistics entry of (vrfId, protoId), or null
+// when the pair lies outside the table (protocol 0, above 16, or VRF 2048 and up).
+uint32_t* hwProtoStatsEntry(HwProtoStats& table, uint32_t vrfId, uint32_t protoId);
+
+// Ready, pending and indirect lists.
+void hwRouteReadyTableAdd(HwRouteDest* dest);
+void hwRouteReadyTableDelete(HwRouteDest* dest);
+void hwRouteTablePendAdd(HwRouteNexthop* nexthop);
+void hwRouteTablePendDelete(HwRouteNexthop* nexthop);
+void hwRouteIndirectTableAdd(HwRouteNexthop* nexthop);
+void hwRouteIndirectTableDelete(HwRouteNexthop* nexthop);
+void hwRouteIndirectRtAdd(HwRouteDest* dest);
+void hwRouteIndirectRtDel(HwRouteDest* dest);
+void hwRouteIndirectPendDel(HwRouteDest* dest, uint32_t clearLost);
+HwRouteNexthop* hwRouteIndirectNhopLookup(uint32_t vrfId, uint32_t address);
+
+void hwRoute6ReadyTableAdd(HwRoute6Dest* dest);
+void hwRoute6ReadyTableDelete(HwRoute6Dest* dest);
+void hwRoute6TablePendAdd(HwRoute6Nexthop* nexthop);
+void hwRoute6TablePendDelete(HwRoute6Nexthop* nexthop);
+void hwRoute6IndirectTableAdd(HwRoute6Nexthop* nexthop);
+void hwRoute6IndirectTableDelete(HwRoute6Nexthop* nexthop);
+void hwRoute6IndirectRtAdd(HwRoute6Dest* dest);
+void hwRoute6IndirectRtDel(HwRoute6Dest* dest);
+void hwRoute6IndirectPendDel(HwRoute6Dest* dest, uint32_t clearLost);
+HwRoute6Nexthop* hwRoute6IndirectNhopLookup(uint32_t vrfId, const uint8_t* address);
+
+// The recursion of the indirect walks and lookups stops at this depth; a
+// route resolved through itself is then logged and counted instead of
+// recursing for ever.
+constexpr int HW_INDIRECT_MAX_DEPTH = 16;
+extern uint32_t hwIndirectDepthHitCnt;
+
+// Helpers that keep the list guards in one place.
+void hwRouteReadyAppend(HwRouteDest* dest);     // append when not ready yet
+void hwRouteReadyRemove(HwRouteDest* dest);     // remove when ready
+void hwRoute6ReadyAppend(HwRoute6Dest* dest);
+void hwRoute6ReadyRemove(HwRoute6Dest* dest);
+void hwRoutePend(HwRouteNexthop* nexthop);      // pend when resolved, clear NH_RESOLVED
+void hwRoute6Pend(HwRoute6Nexthop* nexthop);
+
+// Neighbour tables.
+void hwArpTableAdd(HwArpNode* node);
+void hwArpTableDelete(HwArpNode* node);
+HwArpNode* hwArpTableLookup(const HwArpNode* key);
+void hwNd6TableAdd(HwNd6Node* node);
+void hwNd6TableDelete(HwNd6Node* node);
+HwNd6Node* hwNd6TableLookup(const HwNd6Node* key);
+
+// Effective VRF of a next hop: a private route that rides on a public route
+// is matched in the public route's VRF. Returns false when the next hop does
+// not take part in matching for this family.
+bool hwNexthopEffectiveVrf(const HwRouteNexthop* nh, uint32_t* vrf);
+bool hwNexthop6EffectiveVrf(const HwRoute6Nexthop* nh, uint32_t* vrf);
+bool hwNexthopMatchesArp(const HwRouteNexthop* nh, const HwArpNode* arp);
+bool hwNexthop6MatchesNd6(const HwRoute6Nexthop* nh, const HwNd6Node* nd6);
+// First neighbour record with this VRF and address (any state), or null.
+HwArpNode* hwArpFind(uint32_t vrf, uint32_t address);
+HwNd6Node* hwNd6Find(uint32_t vrf, const uint8_t* address);
+
+// ILM, layer-2 VPN and tunnel lists.
+void hwRouteIlmTableAdd(HwRouteIlmNode* node);
+void hwRouteIlmTableDelete(HwRouteIlmNode* node);
+HwRouteIlmNode* hwRouteIlmTableLookup(const HwRouteIlmNode* key);
+void hwRouteIlmTablePendAdd(HwRouteIlmNode* node);
+void hwRouteIlmTablePendDelete(HwRouteIlmNode* node);
+void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* node);
+void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* node);
+HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* key);
+void hwRouteL2vpnTablePendAdd(HwRouteL2vpnNode* node);
+void hwRouteL2vpnTablePendDelete(HwRouteL2vpnNode* node);
+void hwRouteTunTableAdd(HwRouteTunNode* node);
+void hwRouteTunTableDelete(HwRouteTunNode* node);
+HwRouteTunNode* hwRouteTunTableLookup(const HwRouteTunNode* key);
+
+// Bind a tunnel to an entry's tunnel list: unlink it from any list it is on,
+// set dstEntry, link it at the head.
+void hwRouteTunBind(HwRouteTunNode* tun, HwListLink* entryTunList, void* entry);
+// Hardware delete, unlink, remove from the tunnel list and free every tunnel of an entry's list.
+void hwRouteTunDestroyAll(HwListLink* entryTunList);
