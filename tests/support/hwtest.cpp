@@ -1,0 +1,99 @@
+#include "hwtest.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+#include "hwroute/debug.h"
+#include "hwroute/frame.h"
+#include "hwroute/route.h"
+
+std::vector<HwTestProbe> HwTest::probes;
+
+namespace {
+std::vector<void*> gAllocations;
+
+void* trackingAlloc(std::size_t count, std::size_t size) {
+    void* p = std::calloc(count, size);
+    if (p != nullptr) gAllocations.push_back(p);
+    return p;
+}
+
+void releaseAll() {
+    for (void* p : gAllocations) std::free(p);
+    gAllocations.clear();
+}
+
+int captureProbe(const uint8_t* icmp, int len, const void* sockaddrIn, int /*addrLen*/) {
+    sockaddr_in sin;
+    std::memcpy(&sin, sockaddrIn, sizeof(sin));
+    uint32_t vrf;
+    std::memcpy(&vrf, sin.sin_zero, sizeof(vrf));
+    HwTest::probes.push_back({ntohl(sin.sin_addr.s_addr), vrf, std::vector<uint8_t>(icmp, icmp + len)});
+    return len;
+}
+}  // namespace
+
+void HwTest::SetUp() {
+    simReset();
+    simRecordCalls(true);
+    simDebugSetFile(nullptr);
+    simDebugCapture(&logs);
+    probes.clear();
+    hwPingSetTransport(captureProbe);
+    reinit(HwTestSizes{});
+}
+
+void HwTest::TearDown() {
+    simDebugCapture(nullptr);
+    hwPingSetTransport(nullptr);
+    releaseAll();
+    simReset();
+}
+
+void HwTest::reinit(const HwTestSizes& s) {
+    releaseAll();
+    hwRouteStateInit(s.routeMax, s.arpNum, s.nd6Num, s.ecmpMaxNum, s.ilmNum, s.l2vpnNum, s.tunNum, trackingAlloc);
+    hwRouteDebugSet(1);
+}
+
+void HwTest::platformConfig(const std::string& json) {
+    std::string err;
+    ASSERT_TRUE(simLoadConfigText(json, &err)) << err;
+}
+
+int HwTest::logCount(const std::string& text) const {
+    int n = 0;
+    for (const auto& l : logs)
+        if (l.find(text) != std::string::npos) ++n;
+    return n;
+}
+
+std::vector<uint8_t> hexBytes(const std::string& hex) {
+    std::vector<uint8_t> out;
+    std::string digits;
+    for (char c : hex)
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+std::string hexDump(const std::vector<uint8_t>& bytes) {
+    std::ostringstream os;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i % 16 == 0) os << (i ? "\n" : "") << std::hex << std::setw(4) << std::setfill('0') << i << ":";
+        os << ' ' << std::hex << std::setw(2) << std::setfill('0') << unsigned(bytes[i]);
+    }
+    return os.str();
+}
+
+uint32_t ip4(const char* text) {
+    in_addr a{};
+    inet_pton(AF_INET, text, &a);
+    return ntohl(a.s_addr);
+}

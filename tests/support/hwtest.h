@@ -1,0 +1,58 @@
+// Shared test fixture: a fresh global state with small pools, the simulated
+// hardware recording every call, debug output captured, probes captured
+// instead of sent.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hwroute/global.h"
+#include "sim.h"
+
+struct HwTestProbe {
+    uint32_t address;   // first octet most significant
+    uint32_t vrfId;     // from the address padding
+    std::vector<uint8_t> icmp;
+};
+
+struct HwTestSizes {
+    int32_t routeMax = 64;
+    int32_t arpNum = 64;
+    int32_t nd6Num = 64;
+    int32_t ecmpMaxNum = 8;
+    int32_t ilmNum = 16;
+    int32_t l2vpnNum = 16;
+    int32_t tunNum = 16;
+};
+
+class HwTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Rebuild the state with other pool sizes (the default fixture uses HwTestSizes{}).
+    void reinit(const HwTestSizes& sizes);
+    // Apply a platform configuration; fails the test when it does not parse.
+    void platformConfig(const std::string& json);
+
+    const std::vector<SimHwCall>& hwCalls() const { return simHwCalls(); }
+    // Number of captured debug lines containing `text`.
+    int logCount(const std::string& text) const;
+    bool logged(const std::string& text) const { return logCount(text) > 0; }
+
+    std::vector<std::string> logs;
+
+public:
+    // Probes the daemon would have sent, in order.
+    static std::vector<HwTestProbe> probes;
+};
+
+// Bytes from a hex string ("00 01 ff" or "0001ff").
+std::vector<uint8_t> hexBytes(const std::string& hex);
+// Readable hex dump for failure messages.
+std::string hexDump(const std::vector<uint8_t>& bytes);
+// Address helpers: "10.1.2.3" as a number with the first octet most significant.
+uint32_t ip4(const char* text);
