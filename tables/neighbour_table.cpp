@@ -13,3 +13,4 @@ bool hwNexthopMatchesArp(const HwRouteNexthop* /*nh*/, const HwArpNode* /*arp*/)
 bool hwNexthop6MatchesNd6(const HwRoute6Nexthop* /*nh*/, const HwNd6Node* /*nd6*/) { return 0; }
 HwArpNode* hwArpFind(uint32_t /*vrf*/, uint32_t /*address*/) { return nullptr; }
 HwNd6Node* hwNd6Find(uint32_t /*vrf*/, const uint8_t* /*address*/) { return nullptr; }
+void hwArpFreeAll(uint32_t /*vrf*/, uint32_t /*address*/) { }

@@ -14,3 +14,4 @@ void hwRoute6NexthopTableAdd(HwRoute6Dest* /*dest*/, HwRoute6Nexthop* /*nexthop*
 void hwRoute6NexthopTableDelete(HwRoute6Nexthop* /*nexthop*/) { }
 HwRoute6Nexthop* hwRoute6NexthopTableLookup(HwRoute6Dest* /*dest*/, const HwRoute6Nexthop* /*request*/) { return nullptr; }
 uint32_t* hwProtoStatsEntry(HwProtoStats& /*table*/, uint32_t /*vrfId*/, uint32_t /*protoId*/) { return nullptr; }
+void hwRouteLocalWeightsClose(HwRouteDest* /*dest*/, const HwRouteNexthop* /*gone*/) { }

@@ -73,6 +73,14 @@ void hwRoute6ReadyRemove(HwRoute6Dest* dest);
 void hwRoutePend(HwRouteNexthop* nexthop);      // pend when resolved, clear NH_RESOLVED
 void hwRoute6Pend(HwRoute6Nexthop* nexthop);
 
+// Delete and free every IPv4 neighbour record with this VRF and address (the
+// local entry of a connected route that goes away).
+void hwArpFreeAll(uint32_t vrf, uint32_t address);
+// After a local (protocol 2) path of `dest` with this weight went away, lower
+// by one the weight of every other next hop of `dest` with the same protocol
+// and a greater weight, so the local ordinals stay dense.
+void hwRouteLocalWeightsClose(HwRouteDest* dest, const HwRouteNexthop* gone);
+
 // Neighbour tables.
 void hwArpTableAdd(HwArpNode* node);
 void hwArpTableDelete(HwArpNode* node);
