@@ -1,18 +1,151 @@
-// Not built yet: placeholder bodies until this unit is written.
-#include "hwroute/tables.h"
+// ILM table and pend list, layer-2 VPN table and pend list, tunnel list and
+// the binding of tunnels to the entries that carry them.
+#include <cstring>
 
-void hwRouteIlmTableAdd(HwRouteIlmNode* /*node*/) { }
-void hwRouteIlmTableDelete(HwRouteIlmNode* /*node*/) { }
-HwRouteIlmNode* hwRouteIlmTableLookup(const HwRouteIlmNode* /*key*/) { return nullptr; }
-void hwRouteIlmTablePendAdd(HwRouteIlmNode* /*node*/) { }
-void hwRouteIlmTablePendDelete(HwRouteIlmNode* /*node*/) { }
-void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* /*node*/) { }
-void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* /*node*/) { }
-HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* /*key*/) { return nullptr; }
-void hwRouteL2vpnTablePendAdd(HwRouteL2vpnNode* /*node*/) { }
-void hwRouteL2vpnTablePendDelete(HwRouteL2vpnNode* /*node*/) { }
-void hwRouteTunTableAdd(HwRouteTunNode* /*node*/) { }
-void hwRouteTunTableDelete(HwRouteTunNode* /*node*/) { }
-HwRouteTunNode* hwRouteTunTableLookup(const HwRouteTunNode* /*key*/) { return nullptr; }
-void hwRouteTunBind(HwRouteTunNode* /*tun*/, HwListLink* /*entryTunList*/, void* /*entry*/) { }
-void hwRouteTunDestroyAll(HwListLink* /*entryTunList*/) { }
+#include "hwroute/flags.h"
+#include "hwroute/hardware.h"
+#include "hwroute/tables.h"
+#include "ordered.h"
+
+namespace {
+
+// The 20-bit label of a label stack entry (EXP, bottom of stack and TTL dropped).
+inline uint32_t labelOf(uint32_t entry) { return entry >> 12; }
+
+// Address bytes compared for a family: 4 for IPv4, 16 otherwise.
+inline std::size_t addrBytes(uint32_t family) { return family == HW_AF_INET ? 4 : 16; }
+
+// Linked on some list: a removed link keeps its old pointers, but its old
+// neighbour no longer points back at it.
+inline bool linked(const HwListLink* link) { return link->next != nullptr && link->next->prev == link; }
+
+}  // namespace
+
+// ILM table and pend list, both in descending nextHop order.
+
+void hwRouteIlmTableAdd(HwRouteIlmNode* node) {
+    if (node == nullptr) return;
+    uint32_t nextHop = node->nextHop;
+    hwListInsertOrdered<&HwRouteIlmNode::link>(&ghwRoute.ilmList, node,
+                                               [nextHop](const HwRouteIlmNode* rec) { return rec->nextHop >= nextHop; });
+    ghwRoute.swIlmCnt++;
+}
+
+void hwRouteIlmTableDelete(HwRouteIlmNode* node) {
+    if (node == nullptr) return;
+    hwListRemove(&node->link);
+    ghwRoute.swIlmCnt--;
+}
+
+HwRouteIlmNode* hwRouteIlmTableLookup(const HwRouteIlmNode* key) {
+    if (key == nullptr) return nullptr;
+    for (HwRouteIlmNode* rec : hwListOf<&HwRouteIlmNode::link>(&ghwRoute.ilmList)) {
+        if (rec->nextHop == key->nextHop && labelOf(rec->swapLabel) == labelOf(key->swapLabel) &&
+            labelOf(rec->mplsLabel) == labelOf(key->mplsLabel))
+            return rec;
+    }
+    return nullptr;
+}
+
+void hwRouteIlmTablePendAdd(HwRouteIlmNode* node) {
+    if (node == nullptr) return;
+    uint32_t nextHop = node->nextHop;
+    hwListInsertOrdered<&HwRouteIlmNode::pendLink>(
+        &ghwRoute.ilmPendList, node, [nextHop](const HwRouteIlmNode* rec) { return rec->nextHop >= nextHop; });
+    ghwRoute.pendIlmCnt++;
+}
+
+void hwRouteIlmTablePendDelete(HwRouteIlmNode* node) {
+    if (node == nullptr) return;
+    hwListRemove(&node->pendLink);
+    ghwRoute.pendIlmCnt--;
+}
+
+// Layer-2 VPN table and pend list: newest first, no counters.
+
+void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* node) {
+    if (node == nullptr) return;
+    hwListInsertFront(&ghwRoute.l2vpnList, &node->link);
+}
+
+void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* node) {
+    if (node == nullptr) return;
+    hwListRemove(&node->link);
+}
+
+HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* key) {
+    if (key == nullptr) return nullptr;
+    for (HwRouteL2vpnNode* rec : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) {
+        if (rec->vfiId != key->vfiId || rec->vpnType != key->vpnType || rec->cePort != key->cePort ||
+            rec->ceVid != key->ceVid || rec->family != key->family)
+            continue;
+        if (std::memcmp(rec->nexthopIp, key->nexthopIp, addrBytes(key->family)) != 0) continue;
+        if (rec->txInnerLabel == key->txInnerLabel && rec->rxInnerLabel == key->rxInnerLabel) return rec;
+    }
+    return nullptr;
+}
+
+void hwRouteL2vpnTablePendAdd(HwRouteL2vpnNode* node) {
+    if (node == nullptr) return;
+    hwListInsertFront(&ghwRoute.l2vpnPendList, &node->pendLink);
+}
+
+void hwRouteL2vpnTablePendDelete(HwRouteL2vpnNode* node) {
+    if (node == nullptr) return;
+    hwListRemove(&node->pendLink);
+}
+
+// Tunnel list: newest first, no counter.
+
+void hwRouteTunTableAdd(HwRouteTunNode* node) {
+    if (node == nullptr) return;
+    hwListInsertFront(&ghwRoute.tunList, &node->link);
+}
+
+void hwRouteTunTableDelete(HwRouteTunNode* node) {
+    if (node == nullptr) return;
+    hwListRemove(&node->link);
+}
+
+namespace {
+
+bool sameTunnel(const HwRouteTunNode* a, const HwRouteTunNode* b) {
+    if (a->routeFamily != b->routeFamily || a->tunFamily != b->tunFamily) return false;
+    if (a->routeMask != b->routeMask || a->nexthopMask != b->nexthopMask) return false;
+    if (a->tunId != b->tunId || a->encapsMethod != b->encapsMethod) return false;
+    std::size_t destLen = addrBytes(b->routeFamily);
+    std::size_t endLen = addrBytes(b->tunFamily);
+    return std::memcmp(a->dest, b->dest, destLen) == 0 && std::memcmp(a->nextHopSrc, b->nextHopSrc, endLen) == 0 &&
+           std::memcmp(a->nextHopDst, b->nextHopDst, endLen) == 0;
+}
+
+}  // namespace
+
+HwRouteTunNode* hwRouteTunTableLookup(const HwRouteTunNode* key) {
+    if (key == nullptr) return nullptr;
+    for (HwRouteTunNode* rec : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
+        if (sameTunnel(rec, key)) return rec;
+    }
+    return nullptr;
+}
+
+// A tunnel is on at most one entry's list: binding takes it off the old one.
+void hwRouteTunBind(HwRouteTunNode* tun, HwListLink* entryTunList, void* entry) {
+    if (tun == nullptr || entryTunList == nullptr) return;
+    // A record straight from its pool has an all-zero list head: that is an
+    // empty list which nobody has initialised yet.
+    if (entryTunList->next == nullptr) hwListInit(entryTunList);
+    if (linked(&tun->bindLink)) hwListRemove(&tun->bindLink);
+    tun->dstEntry = entry;
+    hwListInsertFront(entryTunList, &tun->bindLink);
+}
+
+void hwRouteTunDestroyAll(HwListLink* entryTunList) {
+    if (entryTunList == nullptr || entryTunList->next == nullptr) return;
+    for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::bindLink>(entryTunList)) {
+        hwUpdateTunDel(tun);
+        hwListRemove(&tun->bindLink);
+        hwRouteTunTableDelete(tun);
+        hwRouteTunNodeFree(tun);
+    }
+}

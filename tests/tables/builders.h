@@ -1,0 +1,80 @@
+// Records for the table tests, taken from the pools and linked the way the
+// route and neighbour handlers link them.
+#pragma once
+
+#include <arpa/inet.h>
+
+#include <array>
+#include <cstring>
+
+#include "hwroute/flags.h"
+#include "hwroute/tables.h"
+#include "hwtest.h"
+
+using Ip6 = std::array<uint8_t, 16>;
+
+inline Ip6 ip6(const char* text) {
+    Ip6 a{};
+    EXPECT_EQ(inet_pton(AF_INET6, text, a.data()), 1) << text;
+    return a;
+}
+
+inline HwRouteDest* addDest(uint32_t vrf, const char* ip, const char* mask) {
+    HwRouteDest* d = hwRouteDestNodeAlloc();
+    d->vrfId = vrf;
+    d->destIp = ip4(ip);
+    d->mask = ip4(mask);
+    hwListInit(&d->tunList);
+    hwListInit(&d->nhopList);
+    hwRouteDestTableAdd(d);
+    return d;
+}
+
+inline HwRouteNexthop* addNexthop(HwRouteDest* d, uint32_t vrf, const char* via, uint8_t proto, uint8_t weight = 1) {
+    HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
+    n->nVrfId = vrf;
+    n->nextHop = ip4(via);
+    n->protoId = proto;
+    n->weight = weight;
+    hwRouteNexthopTableAdd(d, n);
+    n->pDestEntry = d;
+    return n;
+}
+
+inline HwRoute6Dest* addDest6(uint32_t vrf, const char* ip, uint8_t prefixLen) {
+    HwRoute6Dest* d = hwRoute6DestNodeAlloc();
+    d->vrfId = vrf;
+    std::memcpy(d->destIpAddr, ip6(ip).data(), 16);
+    d->prefixLen = prefixLen;
+    hwListInit(&d->tunList);
+    hwListInit(&d->nhopList);
+    hwRoute6DestTableAdd(d);
+    return d;
+}
+
+inline HwRoute6Nexthop* addNexthop6(HwRoute6Dest* d, uint32_t vrf, const char* via, uint8_t proto) {
+    HwRoute6Nexthop* n = hwRoute6NexthopNodeAlloc();
+    n->nVrfId = vrf;
+    std::memcpy(n->nextHop, ip6(via).data(), 16);
+    n->protoId = proto;
+    hwRoute6NexthopTableAdd(d, n);
+    n->pDestEntry = d;
+    return n;
+}
+
+inline HwArpNode* addArp(uint32_t vrf, const char* ip) {
+    HwArpNode* a = hwArpNodeAlloc();
+    a->vpnVrfid = vrf;
+    a->nextHop = ip4(ip);
+    hwListInit(&a->tunList);
+    hwArpTableAdd(a);
+    return a;
+}
+
+// The records of a list, in list order.
+template <auto Member>
+std::vector<typename HwLinkMember<Member>::Owner*> listed(HwListLink* head) {
+    std::vector<typename HwLinkMember<Member>::Owner*> out;
+    for (auto* r : hwListOf<Member>(head)) out.push_back(r);
+    return out;
+}
