@@ -1,6 +1,347 @@
-// Not built yet: placeholder bodies until this unit is written.
+// The management socket: one connection carries one length-prefixed request,
+// decoded with the message codec, run, and answered by editing the request in
+// place (result at offset 12, value item rewritten).
+#include <errno.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "adr.h"
+#include "hwroute/bewriter.h"
+#include "hwroute/debug.h"
+#include "hwroute/global.h"
 #include "hwroute/management.h"
 
-int hwRouteNmSockOpen(void) { return 0; }
-void hwRouteNmSockRcv(void) { }
-int hwRouteNmMsgProcess(uint8_t* /*msg*/, int /*len*/) { return 0; }
+const char* hwRouteNmSockPath = HW_NM_SOCKET_PATH;
+uint32_t hwRouteNmSockMode = 0600;
+uint32_t hwNmRecvTimeoutCnt = 0;
+
+#define NM_LOG(fmt, ...) \
+    hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE, "[hwrouteNmMsgProcess]=>" fmt __VA_OPT__(, ) __VA_ARGS__)
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Operations
+
+using NmOp = int (*)(int32_t, int32_t, uint32_t*);
+
+// Which value types are written back into the reply when the result is 0.
+enum NmWriteBack : uint8_t { WB_NONE, WB_U32, WB_ANY };
+
+// Operation of func n at index n. Operations with one index value get the
+// vrfid as first argument, the others 0.
+struct NmOpEntry {
+    NmOp op;
+    uint8_t indexNum;
+    NmWriteBack writeBack;
+};
+
+const NmOpEntry nmOps[] = {
+    {nullptr, 0, WB_NONE},
+    {swRouteProtoStatsGetApi, 1, WB_ANY},
+    {hwRouteProtoStatsGetApi, 1, WB_ANY},
+    {swRouteProtoAddStatsGetApi, 1, WB_ANY},
+    {swRouteProtoDelStatsGetApi, 1, WB_ANY},
+    {hwTableStatsGetApi, 0, WB_U32},
+    {hwRouteTableGetApi, 0, WB_U32},
+    {hwRouteRouteCountGetApi, 0, WB_U32},
+    {hwRouteGlbSetApi, 0, WB_NONE},
+    {swRoute6ProtoStatsGetApi, 1, WB_ANY},
+    {hwRoute6ProtoStatsGetApi, 1, WB_ANY},
+    {swRoute6ProtoAddStatsGetApi, 1, WB_ANY},
+    {swRoute6ProtoDelStatsGetApi, 1, WB_ANY},
+    {hw6TableStatsGetApi, 0, WB_U32},
+};
+constexpr uint32_t NM_FUNC_COUNT = sizeof(nmOps) / sizeof(nmOps[0]);
+static_assert(NM_FUNC_COUNT == 14);
+
+// Requests shorter than this are refused before any decoding.
+constexpr int NM_MIN_REQUEST_LEN = 26;
+
+// ---------------------------------------------------------------------------
+// Request decoding
+
+struct NmRequest {
+    uint32_t func;
+    uint32_t retcode;  // decoded, not used
+    uint32_t cmd;
+    uint8_t indexNum;
+    int32_t vrfid;
+    uint32_t valuePos;  // start of the value item (its marker)
+    uint8_t valueType;
+    uint16_t valueLen;
+    bool hasWord;   // the request carries a 32-bit value
+    uint32_t word;  // that value; the operation reads and writes it
+};
+
+// A codec call that ran past the message refuses the request.
+bool nmReadOk(int rc, const char* what) {
+    if (rc == 0) return true;
+    NM_LOG("%s failed", what);
+    return false;
+}
+
+bool nmDecodeHeader(AdrCursor* c, NmRequest* r) {
+    return nmReadOk(adr_decodefunc(c, &r->func), "ADR_DECODE_FUNC") &&
+           nmReadOk(adr_decoderetcode(c, &r->retcode), "ADR_DECODE_RETCODE") &&
+           nmReadOk(adr_decodecmd(c, &r->cmd), "ADR_DECODE_CMD");
+}
+
+bool nmDecodeIndex(AdrCursor* c, NmRequest* r) {
+    uint8_t mark = 0;
+    if (!nmReadOk(adr_getchar(c, &mark, 1), "ADR_GET_INDEX_MARK")) return false;
+    if (mark != ADR_INDEX_MARK) {
+        NM_LOG("charVal %d err", mark);
+        return false;
+    }
+    if (!nmReadOk(adr_getchar(c, &r->indexNum, 1), "ADR_GET_INDEX_NUM")) return false;
+    if (r->func == 0 || r->func >= NM_FUNC_COUNT) {
+        NM_LOG("func %d err", int(r->func));
+        return false;
+    }
+    if (r->indexNum != nmOps[r->func].indexNum) {
+        NM_LOG("indexNum %d err", r->indexNum);
+        return false;
+    }
+    // The index value is read even when indexNum is 0.
+    return nmReadOk(adr_offset(c, 3), "ADR_OFFSET") && nmReadOk(adr_getint32(c, &r->vrfid), "ADR_GET_VRFID");
+}
+
+// The operations all take a 32-bit word, and octets have no meaning of their
+// own for them: four octets are read as a big-endian word, so a client may
+// send the value either way; octets of another length are skipped and the
+// operation runs without a value.
+bool nmDecodeOctets(AdrCursor* c, NmRequest* r) {
+    if (r->valueLen != 4) return nmReadOk(adr_offset(c, r->valueLen), "ADR_GET_VALUE");
+    r->hasWord = true;
+    return nmReadOk(adr_getuint32(c, &r->word), "ADR_GET_VALUE");
+}
+
+bool nmDecodeValue(AdrCursor* c, NmRequest* r) {
+    r->valuePos = adr_count(c);
+    uint8_t mark = 0;
+    if (!nmReadOk(adr_getchar(c, &mark, 1), "ADR_GET_VALUE_MARK")) return false;
+    if (mark != ADR_VALUE_MARK) {
+        NM_LOG("charVal %d err", mark);
+        return false;
+    }
+    if (!nmReadOk(adr_getchar(c, &r->valueType, 1), "ADR_GET_VALUE_TYPE")) return false;
+    if (!nmReadOk(adr_getushort(c, &r->valueLen), "ADR_GET_VALUE_LEN")) return false;
+    if (r->valueType == ADR_TYPE_U32) {
+        if (r->valueLen != 4) {
+            NM_LOG("shortVal %d err", r->valueLen);
+            return false;
+        }
+        r->hasWord = true;
+        return nmReadOk(adr_getuint32(c, &r->word), "ADR_GET_VALUE");
+    }
+    if (r->valueType == ADR_TYPE_OCTETS) return nmDecodeOctets(c, r);
+    return true;  // other types carry no value
+}
+
+// On success the value item is written again where it was: type 2 for every
+// operation that returns a value, type 0 for the per-VRF statistics only.
+void nmWriteBack(AdrCursor* c, const NmRequest& r) {
+    const NmWriteBack wb = nmOps[r.func].writeBack;
+    const bool asU32 = r.valueType == ADR_TYPE_U32 && wb != WB_NONE;
+    const bool asOctets = r.valueType == ADR_TYPE_OCTETS && r.hasWord && wb == WB_ANY;
+    if (!asU32 && !asOctets) return;
+    adr_pos(c, r.valuePos);
+    if (asU32) {
+        adr_encodedata(c, ADR_TYPE_U32, 4, &r.word);
+        return;
+    }
+    uint8_t octets[4];
+    BeWriter(octets, sizeof(octets)).u32(r.word);
+    adr_encodedata(c, ADR_TYPE_OCTETS, sizeof(octets), octets);
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+timespec nmDeadline(int ms) {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    t.tv_sec += ms / 1000;
+    t.tv_nsec += long(ms % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return t;
+}
+
+long nmMsLeft(const timespec& end) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return long(end.tv_sec - now.tv_sec) * 1000L + (end.tv_nsec - now.tv_nsec) / 1000000L;
+}
+
+// Receive up to `len` bytes before the connection's deadline; returns the
+// count received. A receive that runs out of time is counted and logged.
+int nmRecv(int conn, uint8_t* buf, int len, const timespec& end) {
+    int got = 0;
+    bool timedOut = false;
+    while (got < len) {
+        const long left = nmMsLeft(end);
+        if (left <= 0) {
+            errno = EAGAIN;
+            timedOut = true;
+            break;
+        }
+        timeval tv{};
+        tv.tv_sec = left / 1000;
+        tv.tv_usec = (left % 1000) * 1000;
+        if (setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) break;
+        const ssize_t n = recv(conn, buf + got, size_t(len - got), MSG_WAITALL);
+        if (n > 0) {
+            got += int(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        break;  // peer closed, error or time out
+    }
+    if (timedOut) {
+        const int saved = errno;  // for the caller's perror
+        ++hwNmRecvTimeoutCnt;
+        NM_LOG("recv timeout");
+        errno = saved;
+    }
+    return got;
+}
+
+// One gathered send: the big-endian reply length, then the reply bytes.
+void nmReply(int conn, uint8_t* buf, int replyLen) {
+    uint8_t lenBytes[4];
+    BeWriter(lenBytes, sizeof(lenBytes)).u32(uint32_t(replyLen));
+    iovec iov[2];
+    iov[0].iov_base = lenBytes;
+    iov[0].iov_len = sizeof(lenBytes);
+    iov[1].iov_base = buf;
+    iov[1].iov_len = size_t(replyLen);
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 2;
+    const ssize_t sent = sendmsg(conn, &msg, MSG_NOSIGNAL);
+    if (sent != ssize_t(replyLen) + 4) {
+        NM_LOG("send %d bytes was different from %d", int(sent), replyLen + 4);
+        perror("hwRouteNmSockRcv sendto failed!");
+    }
+}
+
+void nmServe(int conn) {
+    const int lowat = 30;
+    if (setsockopt(conn, SOL_SOCKET, SO_RCVLOWAT, &lowat, sizeof(lowat)) != 0) {
+        perror("\r\n hwRouteNmSockRcv setsockopt failed!");
+        return;
+    }
+    // One time limit for the whole request, so a silent or slow client holds
+    // the worker task up for about a second at most.
+    const timespec end = nmDeadline(HW_NM_RECV_TIMEOUT_MS);
+    uint8_t lenBytes[4];
+    if (nmRecv(conn, lenBytes, sizeof(lenBytes), end) != int(sizeof(lenBytes))) {
+        perror("\r\n hwRouteNmSockRcv recv buflen failed!");
+        return;
+    }
+    uint8_t buf[HW_NM_BUF_LEN];
+    const uint32_t reqLen = beRead32(lenBytes);
+    // A request that cannot fit the buffer is refused unread, like a
+    // malformed one.
+    if (reqLen > sizeof(buf)) {
+        NM_LOG("lenRx %u too long, refused", reqLen);
+        nmReply(conn, buf, 0);
+        return;
+    }
+    const int got = nmRecv(conn, buf, int(reqLen), end);
+    if (got != int(reqLen)) {
+        perror("\r\n hwRouteNmSockRcv recv buf failed!");
+        return;
+    }
+    const int replyLen = hwRouteNmMsgProcess(buf, got);
+    if (replyLen == 0) NM_LOG("call hwRouteNmSockRcv failed");
+    nmReply(conn, buf, replyLen);
+}
+
+// The socket file is created with no access for group and others; chmod
+// then gives it the configured mode, so it is never wider in between.
+int nmBind(int fd) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const size_t pathLen = strlen(hwRouteNmSockPath);
+    if (pathLen >= sizeof(addr.sun_path)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(addr.sun_path, hwRouteNmSockPath, pathLen + 1);
+    const mode_t old = umask(0177);
+    const int rc = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr));
+    umask(old);
+    return rc;
+}
+
+}  // namespace
+
+int hwRouteNmSockOpen(void) {
+    unlink(hwRouteNmSockPath);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) {
+        perror("Failed to create unix socket for hwroute!");
+        return -1;
+    }
+    if (nmBind(fd) != 0) {
+        perror("bind failed!");
+        close(fd);
+        return -1;
+    }
+    if (chmod(hwRouteNmSockPath, mode_t(hwRouteNmSockMode)) != 0) {
+        perror("chmod failed!");
+        close(fd);
+        unlink(hwRouteNmSockPath);
+        return -1;
+    }
+    if (listen(fd, 10) != 0) {
+        perror("listen failed!");
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void hwRouteNmSockRcv(void) {
+    const int conn = accept(ghwRoute.nmSock, nullptr, nullptr);
+    if (conn <= 0) {
+        perror("\r\n hwRouteNmSockRcv accept failed!");
+        if (conn == 0) close(conn);  // descriptor 0 is still a connection: do not leak it
+        return;
+    }
+    nmServe(conn);
+    close(conn);
+}
+
+int hwRouteNmMsgProcess(uint8_t* msg, int len) {
+    if (len < NM_MIN_REQUEST_LEN) {
+        NM_LOG("lenRx %d err", len);
+        return 0;
+    }
+    AdrCursor c;
+    adr_start(&c, msg, uint32_t(len));
+    NmRequest r{};
+    if (!nmDecodeHeader(&c, &r) || !nmDecodeIndex(&c, &r) || !nmDecodeValue(&c, &r)) return 0;
+    NM_LOG("enter func %d, vrfid %d, cmd %d", int(r.func), r.vrfid, int(r.cmd));
+
+    const NmOpEntry& e = nmOps[r.func];
+    adr_pos(&c, ADR_OFF_RETCODE);
+    const int rc = e.op(e.indexNum != 0 ? r.vrfid : 0, int32_t(r.cmd), r.hasWord ? &r.word : nullptr);
+    adr_int32(&c, rc);
+    if (rc == 0) nmWriteBack(&c, r);
+    adr_pos(&c, uint32_t(len));
+    return int(adr_count(&c));
+}

@@ -12,6 +12,16 @@ constexpr int HW_NM_BUF_LEN = 1518;
 extern const char* hwRouteNmSockPath;
 extern uint32_t hwRouteNmSockMode;
 
+// Connections whose request did not arrive within the receive time limit.
+extern uint32_t hwNmRecvTimeoutCnt;
+// Time a connection has to deliver its whole request.
+constexpr int HW_NM_RECV_TIMEOUT_MS = 1000;
+
+// Return codes of the operations.
+constexpr uint32_t HW_NM_RC_BAD_SELECTOR = 0x03E80010;  // set operation with a selector other than 1
+constexpr uint32_t HW_NM_RC_OUT_OF_TABLE = 0x03E80011;  // VRF id >= 2048 or protocol > 16
+constexpr uint32_t HW_NM_RC_NO_VALUE = 0x03E80012;      // the request carries no 32-bit value
+
 int hwRouteNmSockOpen(void);
 void hwRouteNmSockRcv(void);
 int hwRouteNmMsgProcess(uint8_t* msg, int len);
