@@ -1,4 +1,296 @@
-// Not built yet: placeholder bodies until this unit is written.
-#include "hwroute/neighbour.h"
+// ARP add: a neighbour is learnt, learnt again or changes its MAC or port.
+// The record is stored or updated and written as a /32 host entry, and
+// everything that waited for it is released: pending routes go to the ready
+// list, ILM and layer-2 VPN entries leave their pend lists and are written,
+// tunnels are bound and written. A change withdraws every dependent entry
+// first and writes it again with the new data.
+#include <cstring>
 
-int hwArpAdd(HwArpNode* /*request*/) { return 0; }
+#include "hwroute/debug.h"
+#include "hwroute/hardware.h"
+#include "hwroute/neighbour.h"
+#include "hwroute/tables.h"
+#include "arp_walks.h"
+
+namespace {
+
+void arpAddLog(const char* text) { hwRouteDebug(HW_DBG_MOD, HW_DBG_NEIGH, "[hwArpAdd]=>%s", text); }
+
+bool macIsZero(const uint8_t* mac) {
+    static const uint8_t zero[6] = {};
+    return std::memcmp(mac, zero, sizeof zero) == 0;
+}
+
+// First match wins: no address, then no unit, then no MAC.
+bool arpAddRequestValid(const HwArpNode* r) {
+    if (r != nullptr && r->nextHop != 0 && r->ifUnit != 0 && !macIsZero(r->mac)) return true;
+    ghwRoute.arpAddParamErrCnt++;
+    if (r == nullptr)
+        ghwRoute.arpAddParamErrParamNullCnt++;
+    else if (r->nextHop == 0)
+        ghwRoute.arpAddParamErrNexthopNullCnt++;
+    else if (r->ifUnit == 0)
+        ghwRoute.arpAddParamErrIfunitNullCnt++;
+    else
+        ghwRoute.arpAddParamErrMacNullCnt++;
+    arpAddLog("ERROR: hwArpAdd receive invalid message.");
+    return false;
+}
+
+bool sameInformation(const HwArpNode* arp, const HwArpNode* r) {
+    return std::memcmp(arp->mac, r->mac, sizeof arp->mac) == 0 && arp->outPort == r->outPort;
+}
+
+// IPv4 next hops of IPv6 routes that are not in hardware are queued for the
+// next flush. One that waits on the IPv6 pend table (put there when this
+// neighbour went away) is taken off it first: nothing else would ever
+// resolve it, and an unresolved add is never written.
+void readdNexthop6(HwRoute6Nexthop* nh, uint32_t HwRouteGlobal::*added, uint32_t HwRouteGlobal::*readied) {
+    ghwRoute.*added += 1;
+    if ((nh->flag & NH_RESOLVED) == 0) hwNeighUnpend(nh);
+    hwNexthopMarkAdd(nh);
+    if (hwNeighReadyAppend(nh->pDestEntry)) ghwRoute.*readied += 1;
+}
+
+void readdNexthops6(HwArpNode* arp) {
+    hwArpEachNexthop6(arp, [](HwRoute6Nexthop* nh) {
+        if (nh->flag & NH_HW_OK) return;
+        readdNexthop6(nh, &HwRouteGlobal::arpAddRt6AddCnt, &HwRouteGlobal::arpAddRt6ReadyAddCnt);
+        hwRoute6IndirectRtAdd(nh->pDestEntry);
+    });
+}
+
+// ---- Same information ---------------------------------------------------------
+
+// Pending next hops are resolved again. A route that is still in
+// hardware (its removal not flushed yet) needs nothing sent, so its
+// destination leaves the ready list unless a delete of the path is queued.
+void fastReleasePending(HwArpNode* arp) {
+    hwArpEachPending(arp, [](HwRouteNexthop* nh) {
+        ghwRoute.arpAddFastPendDelCnt++;
+        hwNeighUnpend(nh);
+        const uint32_t old = nh->flag;
+        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+        HwRouteDest* dest = nh->pDestEntry;
+        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0) {
+            ghwRoute.arpAddFastReadyDelCnt++;
+            hwRouteReadyTableDelete(dest);
+        }
+        hwRouteIndirectPendDel(dest, 1);
+    });
+}
+
+// Paths that are not in hardware are queued for the next flush.
+void fastReaddRoutes(HwArpNode* arp) {
+    hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
+        if (nh->flag & NH_HW_OK) return;
+        ghwRoute.arpAddRouteWantAddCnt++;
+        hwNexthopMarkAdd(nh);
+        if (hwNeighReadyAppend(nh->pDestEntry)) ghwRoute.arpAddRtWantReadyAddCnt++;
+        hwRouteIndirectRtAdd(nh->pDestEntry);
+    });
+}
+
+int arpAddSame(HwArpNode* arp) {
+    ghwRoute.arpAddSameInfoCnt++;
+    if (arp->status == hwStatusDelAbnormal) {
+        arp->status = hwStatusOk;
+        if (arp->cardupFlag == 1) arp->cardupFlag = 0;
+        ghwRoute.arpAddAbmlErrCnt++;
+        return 0;
+    }
+    // An entry whose write was refused (status 4) lands here too: only a
+    // change of MAC or port, or a delete and a new add, brings it back.
+    if (!hwArpHeld(arp) && arp->status != hwStatusIdle) {
+        arpAddLog("no change,do nothing more.");
+        ghwRoute.arpAddRedupErrCnt++;
+        return 0;
+    }
+    if (hwUpdateArpAdd(arp) != 0) {
+        arpAddLog("ERROR: hwUpdateArpAdd error.");
+        return -1;
+    }
+    hwArpUnhold(arp);
+    fastReleasePending(arp);
+    fastReaddRoutes(arp);
+    // The delete that held this record took its IPv6 routes out of hardware
+    // and pended them; they come back the way a new neighbour brings them.
+    readdNexthops6(arp);
+    return 0;
+}
+
+// ---- Changed information --------------------------------------------------------
+
+// Pending next hops are resolved; the rewrite below queues them.
+void changeReleasePending(HwArpNode* arp) {
+    hwArpEachPending(arp, [](HwRouteNexthop* nh) {
+        ghwRoute.arpChangeFastPendDelCnt++;
+        hwNeighUnpend(nh);
+    });
+}
+
+// Queued changes are dropped (everything is rewritten below) and paths
+// in hardware are removed at once, with the tunnels routed through them.
+void changeWithdrawRoutes(HwArpNode* arp) {
+    hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
+        HwRouteDest* dest = nh->pDestEntry;
+        if (dest != nullptr && dest->readyState == 1) {
+            if ((nh->flag & NH_OP_ADD) && (nh->flag & NH_CARDUP_PEND)) nh->flag |= NH_HW_OK;
+            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+            ghwRoute.arpchangeReadyDelCnt++;
+            hwRouteReadyTableDelete(dest);
+        }
+        if ((nh->flag & NH_HW_OK) == 0) return;
+        ghwRoute.arpchangeRouteDelCnt++;
+        hwUpdateRouteDel(nh);
+        if (dest != nullptr) hwTunWithdrawAll(&dest->tunList);
+    });
+}
+
+// Every path to the address, whatever its VRF, is written again.
+void changeReaddRoutes(uint32_t address) {
+    hwArpEachNexthopAt(address, [](HwRouteNexthop* nh) {
+        ghwRoute.arpchangeRouteAddCnt++;
+        hwNexthopMarkAdd(nh);
+        HwRouteDest* dest = nh->pDestEntry;
+        if (hwNeighReadyAppend(dest)) ghwRoute.arpchangeReadyAddCnt++;
+        if (dest != nullptr) hwArpBindRouteTunnels(dest);
+    });
+}
+
+int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
+    ghwRoute.arpAddChangeCnt++;
+    const uint32_t address = arp->nextHop;
+    const HwIlmTowards ilmAtAddress{0, address, true};
+    const HwL2vpnTowards l2vpnAtAddress{address};
+
+    // 1-6. Withdraw everything that used the old MAC.
+    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ilmAtAddress, hwUpdateIlmRouteDel);
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
+    hwTunWithdrawAll(&arp->tunList);
+    changeReleasePending(arp);
+    changeWithdrawRoutes(arp);
+    hwArpEachNexthop6(arp, hwUpdateRoute6Del);
+
+    // 7-8. Rewrite the host entry.
+    if (hwArpHeld(arp)) {
+        hwArpUnhold(arp);
+        ghwRoute.arpChangeArpSwDelCnt++;
+    } else {
+        hwUpdateArpDel(arp);
+    }
+    std::memcpy(arp->mac, r->mac, sizeof arp->mac);
+    arp->outPort = r->outPort;
+    arp->ifUnit = r->ifUnit;
+    arp->subIfUnit = r->subIfUnit;
+    (void)hwUpdateArpAdd(arp);  // a refusal shows in status and the hardware counters
+
+    // 9-13. Write everything again.
+    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ilmAtAddress, hwUpdateIlmRouteAdd);
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
+    hwArpBindNeighbourTunnels(arp);
+    changeReaddRoutes(address);
+    hwArpEachNexthop6(arp, [](HwRoute6Nexthop* nh) {
+        readdNexthop6(nh, &HwRouteGlobal::arpchangeRt6AddCnt, &HwRouteGlobal::arpchangeRt6ReadyAddCnt);
+    });
+    return 0;
+}
+
+// ---- New neighbour ------------------------------------------------------------------
+
+// Pending next hops are resolved, and the routes resolved through them.
+void newReleasePending(HwArpNode* arp) {
+    hwArpEachPending(arp, [](HwRouteNexthop* nh) {
+        ghwRoute.arpAddNormalPendDelCnt++;
+        hwNeighUnpend(nh);
+        hwRouteIndirectPendDel(nh->pDestEntry, 0);
+    });
+}
+
+// ILM entries of this VRF and address leave the pend list and are written.
+void newReleaseIlm(HwArpNode* arp) {
+    const HwIlmTowards mine{arp->vpnVrfid, arp->nextHop, false};
+    hwEachWhere<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, mine, [](HwRouteIlmNode* ilm) {
+        ilm->status = hwStatusIdle;
+        hwRouteIlmTablePendDelete(ilm);
+    });
+    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, mine, hwUpdateIlmRouteAdd);
+}
+
+// Layer-2 VPN entries towards the address leave the pend list and are written. An entry holds one count
+// on its public next hop while it is not waiting for its neighbour: the
+// entries released here take it again (the neighbour delete gave it back),
+// entries that were not waiting keep the one they have. Counting every
+// written entry instead would count an entry stored before its neighbour
+// twice, and its public route's deferred delete would never complete.
+void newReleaseL2vpn(HwArpNode* arp) {
+    const HwL2vpnTowards mine{arp->nextHop};
+    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
+        e->status = hwStatusIdle;
+        hwRouteL2vpnTablePendDelete(e);
+        if (e->publicNexthop != nullptr) static_cast<HwRouteNexthop*>(e->publicNexthop)->l2vpnRefCnt++;
+    });
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
+}
+
+// Every path through the neighbour is queued, with the tunnels routed through it.
+void newAddRoutes(HwArpNode* arp) {
+    hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
+        ghwRoute.arpAddHardRouteCnt++;
+        hwNexthopMarkAdd(nh);
+        HwRouteDest* dest = nh->pDestEntry;
+        if (hwNeighReadyAppend(dest)) ghwRoute.arpAddReadyAddCnt++;
+        hwRouteIndirectRtAdd(dest);
+        // A matching next hop with a public route rides on an IPv4 one.
+        if (nh->publicRoute != nullptr) static_cast<HwRouteNexthop*>(nh->publicRoute)->privateArpRefCnt++;
+        if (dest != nullptr) hwArpBindRouteTunnels(dest);
+    });
+}
+
+int arpAddNew(const HwArpNode* r) {
+    ghwRoute.arpAddNormalCnt++;
+    HwArpNode* arp = hwArpNodeAlloc();
+    if (arp == nullptr) {
+        arpAddLog("ERROR: hwArp node alloc fail.");
+        ghwRoute.arpAddNoMemErrCnt++;
+        return -1;
+    }
+    *arp = *r;
+    hwListInit(&arp->tunList);
+    hwArpTableAdd(arp);
+
+    // 1. The router's own addresses are stored only.
+    if (arp->flag & ARP_FLAG_LOCAL) return 0;
+
+    // 2. The host entry; when refused, everything keeps waiting.
+    ghwRoute.arpAddHardwareCnt++;
+    if (hwUpdateArpAdd(arp) != 0) {
+        arpAddLog("ERROR: hwUpdateArpAdd error.");
+        return -1;
+    }
+
+    // 3-10. Release what waited for it.
+    newReleasePending(arp);
+    newReleaseIlm(arp);
+    newReleaseL2vpn(arp);
+    hwArpBindNeighbourTunnels(arp);
+    newAddRoutes(arp);
+    readdNexthops6(arp);
+    return 0;
+}
+
+}  // namespace
+
+int hwArpAdd(HwArpNode* request) {
+    if (!arpAddRequestValid(request)) return -1;
+    hwArpLogRequest("hwArpAdd", "arp add", request);
+
+    HwArpNode* arp = hwArpTableLookup(request);
+    if (arp == nullptr) return arpAddNew(request);
+    if (arp->flag & ARP_FLAG_LOCAL) {
+        ghwRoute.arpAddLocalErrCnt++;
+        return 0;
+    }
+    if (sameInformation(arp, request)) return arpAddSame(arp);
+    return arpAddChanged(arp, request);
+}

@@ -1,0 +1,192 @@
+// Walks shared by the neighbour handlers: everything that forwards through
+// one neighbour is found by its address (and, for routes and ILM entries, its
+// VRF). The IPv4 and IPv6 record kinds get overloads of the same name so the
+// ND6 handlers can follow the same shapes.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "hwroute/flags.h"
+#include "hwroute/global.h"
+#include "hwroute/list.h"
+#include "hwroute/records.h"
+#include "hwroute/tables.h"
+
+// ---- Addresses ------------------------------------------------------------
+
+// An IPv4 address held in a 16-byte address field (first octet first).
+uint32_t hwAddr4Of(const uint8_t* bytes);
+// The 16-byte form of an IPv4 next hop of an IPv6 route: the address in the
+// first four bytes, zero in the other twelve.
+void hwAddr4To16(uint32_t address, uint8_t* out16);
+
+// ---- Neighbour state ------------------------------------------------------
+//
+// Life of a neighbour record (status, held bit):
+//   learnt         -> 1 written, or 4 refused (kept; the same report again is
+//                     "no change" until its MAC or port changes)
+//   1 or 5, delete -> host entry removed (2); freed, or held while paths in
+//                     hardware still use its MAC (refCnt counts them)
+//   held           -> freed by the flush that removes the last such path, or
+//                     written again (1, not held) when learnt again
+//   2 or 4, delete -> freed; a held record stays as it is
+//   local          -> stored only (2), never written
+
+// A neighbour whose /32 host entry is in hardware (ok, or a delete that failed).
+inline bool hwArpInHardware(const HwArpNode* arp) {
+    return arp->status == hwStatusOk || arp->status == hwStatusDelAbnormal;
+}
+inline bool hwArpHeld(const HwArpNode* arp) { return (arp->flag & ARP_FLAG_HELD) != 0; }
+inline void hwArpHold(HwArpNode* arp) {
+    arp->flag |= ARP_FLAG_HELD;
+    arp->refCnt++;
+}
+inline void hwArpUnhold(HwArpNode* arp) {
+    arp->flag &= static_cast<uint8_t>(~ARP_FLAG_HELD);
+    arp->refCnt = 0;
+}
+
+// The "<what> detected" line of the ARP handlers, with the request's fields.
+void hwArpLogRequest(const char* fn, const char* what, const HwArpNode* request);
+
+// ---- Lists of next hops and destinations ----------------------------------
+
+// Mark a path to be (re)written: NH_OP_ADD, and NH_OP_VPN_ADD when it has labels.
+template <class Nexthop>
+inline void hwNexthopMarkAdd(Nexthop* nh) {
+    nh->flag |= NH_OP_ADD;
+    if (nh->mplsLabelNum != 0) nh->flag |= NH_OP_VPN_ADD;
+}
+
+// Append to the ready list unless already there; true when appended.
+bool hwNeighReadyAppend(HwRouteDest* dest);
+bool hwNeighReadyAppend(HwRoute6Dest* dest);
+// Put a resolved next hop on its pend bucket and clear NH_RESOLVED; a next
+// hop that is pending already stays there once. True when it was pended.
+bool hwNeighPend(HwRouteNexthop* nh);
+bool hwNeighPend(HwRoute6Nexthop* nh);
+// Take a pending next hop off its pend bucket and set NH_RESOLVED.
+void hwNeighUnpend(HwRouteNexthop* nh);
+void hwNeighUnpend(HwRoute6Nexthop* nh);
+
+// Pending IPv4 next hops that match the neighbour (effective VRF and address).
+// The body may take the next hop off the pend table.
+template <class Fn>
+void hwArpEachPending(const HwArpNode* arp, Fn fn) {
+    HwListLink* bucket = &ghwRoute.pendTable[hwRouteKey1(arp->nextHop)];
+    for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::pendLink>(bucket))
+        if (hwNexthopMatchesArp(nh, arp)) fn(nh);
+}
+
+// IPv4 next hops that match the neighbour (effective VRF and address).
+template <class Fn>
+void hwArpEachNexthop(const HwArpNode* arp, Fn fn) {
+    HwListLink* bucket = &ghwRoute.nexthopTable[hwRouteKey1(arp->nextHop)];
+    for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::hashLink>(bucket))
+        if (hwNexthopMatchesArp(nh, arp)) fn(nh);
+}
+
+// IPv4 next hops with this address, whatever their VRF.
+template <class Fn>
+void hwArpEachNexthopAt(uint32_t address, Fn fn) {
+    HwListLink* bucket = &ghwRoute.nexthopTable[hwRouteKey1(address)];
+    for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::hashLink>(bucket))
+        if (nh->nextHop == address) fn(nh);
+}
+
+// IPv6 next hops of IPv4 family whose address is the neighbour's, matched
+// with the effective-VRF rule of IPv6 records.
+bool hwNexthop6OnArp(const HwRoute6Nexthop* nh, const HwArpNode* arp, const uint8_t* address16);
+
+template <class Fn>
+void hwArpEachNexthop6(const HwArpNode* arp, Fn fn) {
+    uint8_t address16[16];
+    hwAddr4To16(arp->nextHop, address16);
+    HwListLink* bucket = &ghwRoute.nexthop6Table[hwRoute6Key1(address16)];
+    for (HwRoute6Nexthop* nh : hwListOf<&HwRoute6Nexthop::hashLink>(bucket))
+        if (hwNexthop6OnArp(nh, arp, address16)) fn(nh);
+}
+
+// ---- ILM, layer-2 VPN and tunnel lists -------------------------------------
+
+// Records of a list for which `pred` holds. The body may unlink the record
+// from this list.
+template <auto Link, class Pred, class Fn>
+void hwEachWhere(HwListLink* head, Pred pred, Fn fn) {
+    for (auto* rec : hwListOf<Link>(head))
+        if (pred(rec)) fn(rec);
+}
+
+// ILM entries towards an address; `anyVrf` leaves the VRF out of the match.
+struct HwIlmTowards {
+    uint32_t vrf;
+    uint32_t address;
+    bool anyVrf;
+    bool operator()(const HwRouteIlmNode* ilm) const {
+        return ilm->nextHop == address && (anyVrf || ilm->vrfId == vrf);
+    }
+};
+
+// IPv4 layer-2 VPN entries whose remote edge is this address (any VRF).
+struct HwL2vpnTowards {
+    uint32_t address;
+    bool operator()(const HwRouteL2vpnNode* e) const {
+        return e->family == HW_AF_INET && hwAddr4Of(e->nexthopIp) == address;
+    }
+};
+
+// IPv4 tunnels whose endpoint is this directly connected neighbour.
+struct HwTunToNeighbour {
+    uint32_t address;
+    bool operator()(const HwRouteTunNode* t) const {
+        return t->tunFamily == HW_AF_INET && t->dstType == 1 && hwAddr4Of(t->nextHopDst) == address;
+    }
+};
+
+// IPv4 tunnels routed through a destination that covers their endpoint.
+struct HwTunIntoDest {
+    const HwRouteDest* dest;
+    bool operator()(const HwRouteTunNode* t) const {
+        return t->tunFamily == HW_AF_INET && t->dstType == 2 && (hwAddr4Of(t->nextHopDst) & dest->mask) == dest->destIp;
+    }
+};
+
+bool hwIlmWaiting(const HwRouteIlmNode* ilm);      // on the ILM pend list
+bool hwL2vpnWaiting(const HwRouteL2vpnNode* e);    // on the layer-2 VPN pend list
+
+// Withdraw an entry that lost its neighbour: status 3 and on the pend list
+// (an entry already there stays there once).
+void hwIlmWait(HwRouteIlmNode* ilm);
+void hwL2vpnWait(HwRouteL2vpnNode* e);
+
+// Bind to the neighbour and write every IPv4 tunnel whose endpoint it is.
+void hwArpBindNeighbourTunnels(HwArpNode* arp);
+// Bind to the destination and write every IPv4 tunnel routed through it.
+void hwArpBindRouteTunnels(HwRouteDest* dest);
+// Hardware delete of every tunnel on an entry's list; they stay bound.
+void hwTunWithdrawAll(HwListLink* entryTunList);
+
+// ---- Public next hops -------------------------------------------------------
+
+// Counters raised while a public next hop is withdrawn because its last
+// private user (or layer-2 VPN entry) lost its neighbour. Null members are not
+// counted.
+struct HwPublicWithdrawCounters {
+    uint32_t HwRouteGlobal::*routeDel;  // it was in hardware
+    uint32_t HwRouteGlobal::*vpnDel;    // its labelled part was in hardware
+    uint32_t HwRouteGlobal::*readyAdd;  // its destination was put on the ready list
+    uint32_t HwRouteGlobal::*pendAdd;   // it was put on the pend table
+};
+extern const HwPublicWithdrawCounters hwPublic4ArpCounters;
+extern const HwPublicWithdrawCounters hwPublic6ArpCounters;
+extern const HwPublicWithdrawCounters hwPublicUncounted;
+
+// Lower one user count of a public next hop (never below 0). When that
+// lowering brings it to 0 and the next hop waits on it (`waitBit`), withdraw
+// the next hop: neighbour lost, destination ready, its tunnels destroyed, on
+// the pend table.
+void hwPublicRelease(HwRouteNexthop* pub, uint32_t HwRouteNexthop::*count, uint32_t waitBit,
+                     const HwPublicWithdrawCounters& counters);
+void hwPublicRelease(HwRoute6Nexthop* pub, uint32_t HwRoute6Nexthop::*count, uint32_t waitBit,
+                     const HwPublicWithdrawCounters& counters);

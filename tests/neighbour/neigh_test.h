@@ -1,0 +1,132 @@
+// Neighbour test helpers: requests built as the intake builds them, routes
+// added through the route handler, and a reader for the recorded IPv4 route
+// object calls (route entries and /32 host entries).
+#pragma once
+
+#include <cstring>
+#include <vector>
+
+#include "hwroute/flags.h"
+#include "hwroute/hardware.h"
+#include "hwroute/neighbour.h"
+#include "hwroute/route.h"
+#include "hwroute/tables.h"
+#include "hwtest.h"
+
+struct Path {
+    uint32_t vrf = 0;
+    const char* dest = "10.1.0.0";
+    int len = 16;
+    const char* gw = "192.168.1.1";
+};
+
+struct HwPathRec {
+    uint32_t flags, port;
+    uint8_t mac[6];
+    uint16_t vid;
+    uint8_t op;  // 1 add, 2 delete, 0 no change
+};
+
+struct HwEntry {
+    uint32_t subnet;
+    std::vector<HwPathRec> recs;
+    bool host() const { return recs.size() == 1 && recs[0].flags == 0x10; }
+};
+
+inline uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+class NeighTest : public HwTest {
+protected:
+    // Units 5 (VLAN 10, port 3) and 8 (VLAN 20, port 4), both Ethernet.
+    void SetUp() override {
+        HwTest::SetUp();
+        platformConfig(R"({"interfaces": {
+            "5": {"endType": 6, "operState": 1, "port": 3, "vlan": 10, "mac": "02:00:00:00:00:05"},
+            "8": {"endType": 6, "operState": 1, "port": 4, "vlan": 20, "mac": "02:00:00:00:00:08"}}})");
+    }
+
+    static HwArpNode arp(const char* addr, uint8_t macLast = 0x42, uint32_t vrf = 0, uint32_t unit = 5) {
+        HwArpNode r{};
+        r.ifUnit = r.subIfUnit = unit;
+        r.nextHop = ip4(addr);
+        r.outPort = unit == 5 ? 3 : 4;
+        r.vpnVrfid = vrf;
+        const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, macLast};
+        std::memcpy(r.mac, mac, 6);
+        r.status = hwStatusIdle;
+        return r;
+    }
+    static int arpAdd(HwArpNode r) { return hwArpAdd(&r); }
+    static int arpDel(HwArpNode r) { return hwArpDel(&r); }
+    static HwArpNode* findArp(const char* addr, uint32_t vrf = 0) { return hwArpFind(vrf, ip4(addr)); }
+
+    static void requests(const Path& p, HwRouteDest* d, HwRouteNexthop* n) {
+        *d = HwRouteDest{};
+        *n = HwRouteNexthop{};
+        d->vrfId = n->nVrfId = p.vrf;
+        d->destIp = ip4(p.dest);
+        d->mask = 0xffffffffu << (32 - p.len);
+        n->nextHop = ip4(p.gw);
+        n->ifUnit = 5;
+        n->protoId = 9;
+        n->weight = 1;
+    }
+    static int routeAdd(const Path& p, uint32_t publicFamily = 0, void* publicRoute = nullptr) {
+        HwRouteDest d;
+        HwRouteNexthop n;
+        requests(p, &d, &n);
+        return hwRouteRouteAdd(&d, &n, publicFamily, publicRoute);
+    }
+    static int routeDel(const Path& p) {
+        HwRouteDest d;
+        HwRouteNexthop n;
+        requests(p, &d, &n);
+        return hwRouteRouteDel(&d, &n);
+    }
+    static HwRouteDest* findDest(const Path& p) {
+        HwRouteDest d;
+        HwRouteNexthop n;
+        requests(p, &d, &n);
+        return hwRouteDestTableLookup(&d);
+    }
+    static HwRouteNexthop* find(const Path& p) {
+        HwRouteDest d;
+        HwRouteNexthop n;
+        requests(p, &d, &n);
+        return hwRouteNexthopTableLookup(hwRouteDestTableLookup(&d), &n);
+    }
+    static uint32_t arpFree() { return hwPoolFreeCount(&ghwRoute.arpPool); }
+    std::size_t callCount() const { return hwCalls().size(); }
+
+    // Entries of the IPv4 route object calls recorded from call `from` on.
+    std::vector<HwEntry> entries(std::size_t from = 0) const {
+        std::vector<HwEntry> out;
+        for (std::size_t c = from; c < hwCalls().size(); ++c) {
+            const std::vector<uint8_t>& data = hwCalls()[c].data;
+            if (hwCalls()[c].objectId != HW_OBJ_ROUTE4) continue;
+            for (std::size_t pos = 0, len; pos + 28 <= data.size() && (len = data[pos + 19] * 4u) >= 28; pos += len) {
+                HwEntry e{be32(&data[pos + 8]), {}};
+                for (std::size_t r = pos + 28; r + 64 <= pos + len && r + 64 <= data.size(); r += 64 + 8 * data[r + 59]) {
+                    const uint8_t* p = &data[r];
+                    HwPathRec rec{be32(p), be32(p + 36), {}, uint16_t(p[50] << 8 | p[51]), p[58]};
+                    std::memcpy(rec.mac, p + 44, 6);
+                    e.recs.push_back(rec);
+                }
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+    // Records with op (1 add, 2 delete) for a host entry or a route.
+    int hostOps(const char* addr, uint8_t op, std::size_t from = 0) const { return ops(addr, op, from, true); }
+    int routeOps(const char* dest, uint8_t op, std::size_t from = 0) const { return ops(dest, op, from, false); }
+
+private:
+    int ops(const char* subnet, uint8_t op, std::size_t from, bool host) const {
+        int n = 0;
+        for (const HwEntry& e : entries(from))
+            if (e.host() == host && e.subnet == ip4(subnet))
+                for (const HwPathRec& r : e.recs) n += r.op == op;
+        return n;
+    }
+};
