@@ -1,7 +1,166 @@
-// Not built yet: placeholder bodies until this unit is written.
-#include "hwroute/hardware.h"
+// Neighbour host entries: every resolved ARP and ND6 neighbour is a /32 or
+// /128 route with one next hop carrying its MAC address, port and VLAN.
+//
+// Status moves made here (the add writers do not look at the old status):
+//   add accepted            any  -> 1   ok counter + 1, unless cardupFlag (then cleared)
+//   IPv4 add refused        any  -> 4   error counter + 1
+//   delete                  1, 5 -> 2   ok counter - 1 (platform called)
+//   delete                  4    -> 2   error counter - 1 (no platform call)
+//   delete                  else        unchanged, error line
+#include <cstring>
 
-int hwUpdateArpAdd(HwArpNode* /*node*/) { return 0; }
-int hwUpdateArpDel(HwArpNode* /*node*/) { return 0; }
-int hwUpdateNd6Add(HwNd6Node* /*node*/) { return 0; }
-int hwUpdateNd6Del(HwNd6Node* /*node*/) { return 0; }
+#include "hwroute/debug.h"
+#include "hwroute/flags.h"
+#include "hwroute/global.h"
+#include "hwroute/hardware.h"
+#include "hwroute/intake.h"
+#include "hwroute/platform.h"
+#include "layout.h"
+#include "route_paths.h"
+
+namespace {
+
+#define LOG(...) hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, __VA_ARGS__)
+
+// The VLAN of a neighbour: its sub-interface's when it has one, else its
+// interface's. `vid` keeps whatever the query wrote (0 when it wrote nothing).
+bool neighbourVlan(uint32_t ifUnit, uint32_t subIfUnit, uint16_t* vid) {
+    SysIndexIfRecord rec{};
+    const int rc = sysIndexTrans(subIfUnit != 0 ? subIfUnit : ifUnit, HW_TRANS_IF_RECORD, &rec);
+    *vid = uint16_t(rec.word[4]);
+    return rc == 0;
+}
+
+template <class Node>
+HwNeighEntry entryOf(const Node* node, const uint8_t* mac, uint8_t op) {
+    HwNeighEntry e{};
+    e.vrId = node->vpnVrfid;
+    e.port = node->outPort;
+    e.ipPort = node->ifUnit;
+    std::memcpy(e.mac, mac, 6);
+    e.op = op;
+    return e;
+}
+
+HwNeighEntry arpEntry(const HwArpNode* node, uint8_t op) {
+    HwNeighEntry e = entryOf(node, node->mac, op);
+    BeWriter(e.address, 4).u32(node->nextHop);
+    return e;
+}
+
+HwNeighEntry nd6Entry(const HwNd6Node* node, uint8_t op) {
+    HwNeighEntry e = entryOf(node, node->macAddr, op);
+    std::memcpy(e.address, node->nextHop, 16);
+    return e;
+}
+
+// A successful add: in hardware; a card-up rewrite was counted before.
+template <class Node>
+void addAccepted(Node* node, uint32_t* okCounter) {
+    node->status = hwStatusOk;
+    if (node->cardupFlag != 0)
+        node->cardupFlag = 0;
+    else
+        (*okCounter)++;
+}
+
+}  // namespace
+
+int hwUpdateArpAdd(HwArpNode* node) {
+    if (node == nullptr) return -1;
+    HwNeighEntry e = arpEntry(node, HW_REC_OP_ADD);
+    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid))
+        LOG("[hwUpdateArpAdd]=>sysIndexTrans get vlan id failed.");
+    uint8_t buf[HW_ARP_BUF_LEN];
+    packArpHwBuf(buf, e);
+    LOG("[hwUpdateArpAdd]=>add arp to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x.", e.vrId, node->nextHop,
+        0xFFFFFFFFu);
+    if (hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf)) != 0) {
+        LOG("[hwUpdateArpAdd]=>add arp to hardware error.");
+        node->status = hwStatusAddAbnormal;
+        ghwRoute.hwErrArpCnt++;
+        return -1;
+    }
+    LOG("[hwUpdateArpAdd]=>add arp to hardware success.");
+    addAccepted(node, &ghwRoute.hwOkArpCnt);
+    return 0;
+}
+
+int hwUpdateArpDel(HwArpNode* node) {
+    if (node == nullptr) return -1;
+    HwNeighEntry e = arpEntry(node, HW_REC_OP_DEL);
+    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) {
+        LOG("[hwUpdateArpDel]=>sysIndexTrans get vlan id failed.");
+        return -1;
+    }
+    uint8_t buf[HW_ARP_BUF_LEN];
+    packArpHwBuf(buf, e);
+    LOG("[hwUpdateArpDel]=>del arp to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x.", e.vrId, node->nextHop,
+        0xFFFFFFFFu);
+    switch (node->status) {
+        case hwStatusAddAbnormal:
+            LOG("[hwUpdateArpDel]=>del arp to hardware success,old status is add abnormal.");
+            node->status = hwStatusIdle;
+            ghwRoute.hwErrArpCnt--;
+            break;
+        case hwStatusOk:
+        case hwStatusDelAbnormal:
+            (void)hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf));  // a refused delete is not detected
+            LOG("[hwUpdateArpDel]=>del arp to hardware success.");
+            node->status = hwStatusIdle;
+            ghwRoute.hwOkArpCnt--;
+            break;
+        default:
+            LOG("[hwUpdateArpDel]=>del arp to hardware error,status %d is error.", node->status);
+            break;
+    }
+    return 0;
+}
+
+int hwUpdateNd6Add(HwNd6Node* node) {
+    if (node == nullptr) return -1;
+    HwNeighEntry e = nd6Entry(node, HW_REC_OP_ADD);
+    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) {
+        LOG("[hwUpdateNd6Add]=>sysIndexTrans get vlan id failed.");
+        return -1;
+    }
+    uint8_t buf[HW_ND6_BUF_LEN];
+    packNd6HwBuf(buf, e);
+    LOG("[hwUpdateNd6Add]=>add nd6 to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d.", e.vrId,
+        ip6_sprintf(node->nextHop), 128);
+    (void)hwSendEntries(HW_OBJ_ROUTE6, buf, sizeof(buf));  // the IPv6 add does not look at the answer
+    LOG("[hwUpdateNd6Add]=>add nd6 to hardware success.");
+    addAccepted(node, &ghwRoute.hwOkNd6Cnt);
+    return 0;
+}
+
+int hwUpdateNd6Del(HwNd6Node* node) {
+    if (node == nullptr) return -1;
+    HwNeighEntry e = nd6Entry(node, HW_REC_OP_DEL);
+    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) {
+        LOG("[hwUpdateNd6Del]=>sysIndexTrans get vlan id failed.");
+        return -1;
+    }
+    uint8_t buf[HW_ND6_BUF_LEN];
+    packNd6HwBuf(buf, e);
+    LOG("[hwUpdateNd6Del]=>del nd6 to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d.", e.vrId,
+        ip6_sprintf(node->nextHop), 128);
+    switch (node->status) {
+        case hwStatusAddAbnormal:
+            LOG("[hwUpdateNd6Del]=>del nd6 to hardware success,old status is add abnormal.");
+            node->status = hwStatusIdle;
+            ghwRoute.hwErrNd6Cnt--;
+            break;
+        case hwStatusOk:
+        case hwStatusDelAbnormal:
+            (void)hwSendEntries(HW_OBJ_ROUTE6, buf, sizeof(buf));
+            LOG("[hwUpdateNd6Del]=>del nd6 to hardware success.");
+            node->status = hwStatusIdle;
+            ghwRoute.hwOkNd6Cnt--;
+            break;
+        default:
+            LOG("[hwUpdateNd6Del]=>del nd6 to hardware error,status %d is error.", node->status);
+            break;
+    }
+    return 0;
+}

@@ -19,6 +19,29 @@ constexpr uint32_t HW_NHOP_OP_ADD = 2;
 constexpr uint32_t HW_NHOP_OP_NOCHANGE = 3;
 constexpr uint32_t HW_NHOP_OP_BACKUP = 4;
 
+// Room a caller of hwRouteInsertDataToBuf (and its IPv6 twin) provides: the
+// largest entry a build can produce. A build writes at most 2 x HW_MAX_SET
+// deletes (departing paths plus the paths pushed out), HW_MAX_SET adds,
+// HW_MAX_SET backups and HW_MAX_SET kept paths, each with up to three labels.
+constexpr uint32_t HW_ENTRY_MAX_RECORDS = 5 * HW_MAX_SET;
+constexpr uint32_t HW_ROUTE_ENTRY_MAX = HW_ROUTE6_HDR_LEN + HW_ENTRY_MAX_RECORDS * (HW_NHOP_REC_LEN + 3 * HW_LABEL_REC_LEN);
+// The longest entry whose length the 8-bit `size` field can carry; a longer
+// one goes to the hardware in a call of its own, whose length says it.
+constexpr uint32_t HW_SIZE_FIELD_MAX_BYTES = 255 * 4;
+
+// Hardware-private next-hop mark, set by a build on a departing path whose
+// delete did not fit the entry (its group was full). The settlement leaves
+// such a path exactly as it was and queues its destination again, so the
+// delete goes out with a later batch instead of being dropped.
+constexpr uint32_t NH_DEL_DEFERRED = 0x00000001;
+
+// Counters kept by the hardware layer beside the printed ones.
+extern uint32_t hwRouteFlushFailRun;   // IPv4 batches refused in a row (0 after a success)
+extern uint32_t hwRoute6FlushFailRun;  // IPv6 likewise
+extern uint32_t hwRouteFlushSoloCnt;   // IPv4 batches that carried one destination on its own
+extern uint32_t hwRoute6FlushSoloCnt;  // IPv6 likewise
+extern uint32_t hwRouteDelDeferCnt;    // IPv4 deletes left for a later batch
+
 void hwRouteUpdate(void);
 
 int hwRouteInsertDataToBuf(uint8_t* entry, uint32_t* len, HwRouteDest* dest);
