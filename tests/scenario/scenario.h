@@ -1,0 +1,63 @@
+// Scenario tests: real netlink datagrams into the intake, the worker's flush,
+// and the exact bytes the simulated hardware received.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hwroute/bewriter.h"
+#include "hwroute/frame.h"
+#include "hwroute/global.h"
+#include "hwroute/hardware.h"
+#include "hwroute/route.h"
+#include "hwtest.h"
+#include "nlbuild.h"
+
+// Unit 3: an Ethernet port; unit 9: a point-to-point link.
+constexpr uint32_t kEth = 3;
+constexpr uint32_t kPtp = 9;
+
+class Scenario : public HwTest {
+protected:
+    void SetUp() override {
+        HwTest::SetUp();
+        platformConfig(R"({"interfaces": {
+            "3": {"endType": 6, "mac": "02:00:00:00:00:03", "vlan": 0, "operState": 1},
+            "9": {"endType": 22, "mac": "02:00:00:00:00:09", "vlan": 0, "operState": 1}},
+            "protocolPreference": {"4": 10, "11": 20}})");
+    }
+
+    // The kernel learns a neighbour on the Ethernet port.
+    void neighbour(const char* addr, const char* mac, uint16_t type = NL_NEWNEIGH) {
+        nlDeliver(nlNeigh({.type = type, .family = 2, .ifindex = int32_t(kEth), .dst = addr, .mac = mac, .port = 7u}));
+    }
+    void route(uint16_t type, const char* dst, uint8_t len, const char* gw, uint32_t oif, uint8_t proto = 4,
+               uint32_t weight = 1) {
+        nlDeliver(nlRoute({.type = type, .family = 2, .prefixLen = len, .protocol = proto, .dst = dst, .gateway = gw,
+                           .oif = oif, .weight = weight}));
+    }
+    // The work of one worker pass after its input: the flush, the card-up
+    // replay when asked for, and the probe checks (without the one-second wait).
+    void pass() {
+        hwRouteUpdate();
+        if (ghwRoute.slotUpFlag || ghwRoute.cardUpFlag || ghwRoute.resendRouteFlag) {
+            hwRouteCardupProcess();
+            ghwRoute.slotUpFlag = ghwRoute.cardUpFlag = ghwRoute.resendRouteFlag = 0;
+        }
+        hwRoutePendCheck();
+        hwRoute6PendCheck();
+    }
+    std::vector<uint8_t> lastCall() const { return hwCalls().empty() ? std::vector<uint8_t>{} : hwCalls().back().data; }
+    std::size_t calls() const { return hwCalls().size(); }
+};
+
+// Expected bytes, compared whole with a readable dump on mismatch.
+#define EXPECT_BYTES(actual, expectedBytes)                                               \
+    do {                                                                                  \
+        const std::vector<uint8_t> expected_ = (expectedBytes);                           \
+        const std::vector<uint8_t> actual_ = (actual);                                    \
+        EXPECT_EQ(actual_, expected_) << "actual:\n"                                      \
+                                      << hexDump(actual_) << "\nexpected:\n"              \
+                                      << hexDump(expected_);                              \
+    } while (0)
