@@ -1,4 +1,167 @@
-// Not built yet: placeholder bodies until this unit is written.
-#include "hwroute/platform.h"
+// Simulated forwarding hardware behind kivScalarSetApi. It accepts every
+// call unless a refusal rule covers it, and can keep each call in memory
+// (tests) and append it to a trace file, one JSON line per call:
+//   {"seq":N,"objectId":N,"flags":N,"len":N,"data":"<lowercase hex>","result":N}
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
 
-int kivScalarSetApi(uint32_t /*a*/, uint32_t /*b*/, HwScalarReq* /*req*/) { return 0; }
+#include "hwroute/platform.h"
+#include "sim.h"
+#include "sim_state.h"
+
+namespace {
+
+// Layer-2 VPN objects carry the record itself instead of an octet.
+constexpr uint32_t kL2vpnRecordLen = 56;
+constexpr uint32_t kL2vpnObjects[] = {140, 141, 144, 145, 352, 353, 0};
+
+struct HwSim {
+    std::mutex mutex;
+    uint32_t seq = 0;  // every call since reset, numbers the trace
+    bool record = false;
+    std::vector<SimHwCall> calls;
+    FILE* trace = nullptr;
+    std::vector<SimRefuseRule> rules;
+    uint32_t rulesCallCount = 0;                   // all calls since the rules were set
+    std::map<uint32_t, uint32_t> rulesObjectCount;  // per object since the rules were set
+};
+
+HwSim& hw() {
+    static HwSim sim;
+    return sim;
+}
+
+bool isL2vpnObject(uint32_t objectId) {
+    for (uint32_t id : kL2vpnObjects)
+        if (id == objectId) return true;
+    return false;
+}
+
+bool inWindow(uint32_t call, const SimRefuseRule& rule) {
+    return call >= rule.fromCall && call - rule.fromCall < rule.count;
+}
+
+// Counts the call and tells whether a rule refuses it. Holds hw().mutex.
+bool refusedByRules(HwSim& sim, uint32_t objectId) {
+    uint32_t overall = ++sim.rulesCallCount;
+    uint32_t ofObject = ++sim.rulesObjectCount[objectId];
+    for (const SimRefuseRule& rule : sim.rules) {
+        if (rule.anyObject ? inWindow(overall, rule) : rule.objectId == objectId && inWindow(ofObject, rule)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The bytes handed over, or false when there are none to read.
+bool requestBytes(const HwScalarReq* req, const uint8_t** bytes, uint32_t* len) {
+    if (req->data == nullptr) return false;
+    if (isL2vpnObject(req->objectId)) {
+        *bytes = static_cast<const uint8_t*>(req->data);
+        *len = kL2vpnRecordLen;
+        return true;
+    }
+    const octet* o = static_cast<const octet*>(req->data);
+    if (o->data == nullptr) return false;
+    *bytes = o->data;
+    *len = o->len;
+    return true;
+}
+
+void writeTraceLine(FILE* f, const SimHwCall& call) {
+    std::fprintf(f, "{\"seq\":%u,\"objectId\":%u,\"flags\":%u,\"len\":%u,\"data\":\"", call.seq, call.objectId,
+                 call.flags, static_cast<uint32_t>(call.data.size()));
+    for (uint8_t b : call.data) std::fprintf(f, "%02x", b);
+    std::fprintf(f, "\",\"result\":%d}\n", call.result);
+    std::fflush(f);
+}
+
+void closeTrace(HwSim& sim) {
+    if (sim.trace != nullptr) std::fclose(sim.trace);
+    sim.trace = nullptr;
+}
+
+}  // namespace
+
+// A null request is refused without being counted: there is no object to
+// count it against. Missing data is counted and traced with no bytes, so a
+// caller's mistake shows in the trace.
+int kivScalarSetApi(uint32_t /*a*/, uint32_t /*b*/, HwScalarReq* req) {
+    if (req == nullptr) return -1;
+    HwSim& sim = hw();
+    std::lock_guard<std::mutex> lock(sim.mutex);
+
+    const uint8_t* bytes = nullptr;
+    uint32_t len = 0;
+    bool hasData = requestBytes(req, &bytes, &len);
+    bool refused = refusedByRules(sim, req->objectId);
+
+    SimHwCall call;
+    call.seq = ++sim.seq;
+    call.objectId = req->objectId;
+    call.flags = req->flags;
+    if (hasData) call.data.assign(bytes, bytes + len);
+    call.result = (!hasData || refused) ? -1 : 0;
+
+    if (sim.trace != nullptr) writeTraceLine(sim.trace, call);
+    int result = call.result;
+    if (sim.record) sim.calls.push_back(std::move(call));
+    return result;
+}
+
+uint64_t simHwCallCount() {
+    HwSim& sim = hw();
+    std::lock_guard<std::mutex> lock(sim.mutex);
+    return sim.seq;
+}
+
+bool simSetTraceFile(const char* path, std::string* err) {
+    HwSim& sim = hw();
+    std::lock_guard<std::mutex> lock(sim.mutex);
+    closeTrace(sim);
+    if (path == nullptr) return true;
+    // A fresh trace per run: its seq numbers start where the daemon's calls do.
+    sim.trace = std::fopen(path, "w");
+    if (sim.trace == nullptr) {
+        if (err != nullptr) *err = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void simRecordCalls(bool on) {
+    std::lock_guard<std::mutex> lock(hw().mutex);
+    hw().record = on;
+}
+
+const std::vector<SimHwCall>& simHwCalls() { return hw().calls; }
+
+void simClearHwCalls() {
+    std::lock_guard<std::mutex> lock(hw().mutex);
+    hw().calls.clear();
+}
+
+void simHwSetRefuseRules(const std::vector<SimRefuseRule>& rules) {
+    HwSim& sim = hw();
+    std::lock_guard<std::mutex> lock(sim.mutex);
+    sim.rules = rules;
+    sim.rulesCallCount = 0;
+    sim.rulesObjectCount.clear();
+}
+
+void simHwReset() {
+    HwSim& sim = hw();
+    std::lock_guard<std::mutex> lock(sim.mutex);
+    closeTrace(sim);
+    sim.seq = 0;
+    sim.record = false;
+    sim.calls.clear();
+    sim.rules.clear();
+    sim.rulesCallCount = 0;
+    sim.rulesObjectCount.clear();
+}

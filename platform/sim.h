@@ -34,6 +34,8 @@ bool simSetTraceFile(const char* path, std::string* err);
 void simRecordCalls(bool on);
 const std::vector<SimHwCall>& simHwCalls();
 void simClearHwCalls();
+// Hardware calls since the last reset, recorded or not (benchmarks).
+uint64_t simHwCallCount();
 
 // Debug sink: where NM_DEBUG_OUTPUT writes (standard error by default), and
 // an optional in-memory copy of every line as handed over (tests).

@@ -253,7 +253,7 @@ private:
         if (adr_decodemessage(buf_, replyLen, reply) != 0 || reply->seq != req.seq)
             return fail(EXIT_FAIL, "malformed answer from the daemon");
         if (reply->retcode != 0) {
-            char text[96];
+            char text[160];
             snprintf(text, sizeof(text), "the daemon refused the request: return code 0x%08x (%s)", reply->retcode,
                      rcText(reply->retcode));
             return fail(EXIT_FAIL, text, reply->retcode);

@@ -1,0 +1,128 @@
+// Route churn benchmark: feeds N route-add datagrams (one route per datagram,
+// as the kernel sends them) through the intake, flushes to the simulated
+// hardware, then deletes them all the same way.
+//
+//   route_bench [N ...]            default: 10000 100000 1000000
+//
+// Two next-hop kinds are measured: a point-to-point interface (each add is
+// written to hardware at once) and an Ethernet next hop whose neighbour is
+// already resolved (adds wait on the ready list and go out in batches).
+#include <arpa/inet.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hwroute/debug.h"
+#include "hwroute/frame.h"
+#include "hwroute/global.h"
+#include "hwroute/hardware.h"
+#include "hwroute/intake.h"
+#include "hwroute/neighbour.h"
+#include "sim.h"
+
+namespace {
+
+constexpr uint32_t kPtpUnit = 5;
+constexpr uint32_t kEthUnit = 6;
+constexpr uint32_t kEthGateway = 0x0a000002;  // 10.0.0.2
+
+void put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// One kernel route message: header, route head, destination, interface and gateway attributes.
+int routeDatagram(uint8_t* buf, uint16_t type, uint32_t dest, uint32_t gateway, uint32_t ifUnit) {
+    std::memset(buf, 0, 64);
+    const int len = 16 + 12 + 8 + 8 + 8;
+    put32(buf, len);
+    put16(buf + 4, type);
+    buf[16] = 2;   // family
+    buf[17] = 24;  // prefix length
+    buf[21] = 4;   // protocol: static
+    uint8_t* a = buf + 28;
+    const uint32_t destBe = htonl(dest), gwBe = htonl(gateway);
+    put16(a, 8), put16(a + 2, 1), std::memcpy(a + 4, &destBe, 4);
+    put16(a + 8, 8), put16(a + 10, 4), put32(a + 12, ifUnit);
+    put16(a + 16, 8), put16(a + 18, 5), std::memcpy(a + 20, &gwBe, 4);
+    return len;
+}
+
+double seconds(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void flushAll() {
+    while (!hwListEmpty(&ghwRoute.readyList)) hwRouteUpdate();
+}
+
+uint32_t hwCalls() { return static_cast<uint32_t>(simHwCallCount()); }
+
+void run(uint32_t n, bool ptp) {
+    hwRouteStateInit(static_cast<int32_t>(n), 64, 64, 8, 1, 1, 1, [](std::size_t c, std::size_t s) { return std::calloc(c, s); });
+    const uint32_t unit = ptp ? kPtpUnit : kEthUnit;
+    if (!ptp) {
+        HwArpNode arp{};
+        arp.ifUnit = arp.subIfUnit = kEthUnit;
+        arp.nextHop = kEthGateway;
+        arp.status = 2;
+        const uint8_t mac[6] = {0x02, 0, 0, 0, 0, 0x02};
+        std::memcpy(arp.mac, mac, 6);
+        hwArpAdd(&arp);
+    }
+    uint8_t buf[64];
+    const uint32_t calls0 = hwCalls();
+
+    auto t0 = std::chrono::steady_clock::now();
+    for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, routeDatagram(buf, 24, 0x0b000000u + (i << 8), kEthGateway, unit));
+    const double add = seconds(t0);
+    const uint32_t callsAdd = hwCalls() - calls0;
+
+    t0 = std::chrono::steady_clock::now();
+    flushAll();
+    const double flushAdd = seconds(t0);
+    const uint32_t callsFlushAdd = hwCalls() - calls0 - callsAdd;
+
+    t0 = std::chrono::steady_clock::now();
+    for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, routeDatagram(buf, 25, 0x0b000000u + (i << 8), kEthGateway, unit));
+    const double del = seconds(t0);
+    const uint32_t calls1 = hwCalls();
+    t0 = std::chrono::steady_clock::now();
+    flushAll();
+    const double flushDel = seconds(t0);
+    const uint32_t callsFlushDel = hwCalls() - calls1;
+
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("%-9s %9u  add %7.3f us  flush(add) %7.3f us  del %7.3f us  flush(del) %7.3f us  "
+                "calls add %u + flush %u, del-flush %u  left: dest %u nexthop %u  hw ok %u  peak RSS %ld MiB\n",
+                ptp ? "ptp" : "ethernet", n, add * 1e6 / n, flushAdd * 1e6 / n, del * 1e6 / n, flushDel * 1e6 / n, callsAdd,
+                callsFlushAdd, callsFlushDel, ghwRoute.swDestCnt, ghwRoute.swNexthopCnt, ghwRoute.hwOkRouteCnt,
+                ru.ru_maxrss / 1024);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<uint32_t> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(static_cast<uint32_t>(std::strtoul(argv[i], nullptr, 10)));
+    if (sizes.empty()) sizes = {10000, 100000, 1000000};
+    std::string err;
+    const std::string config = "{\"interfaces\": {\"5\": {\"endType\": 22, \"mac\": \"02:00:00:00:05:05\", \"vlan\": 0, \"operState\": 1},"
+                               " \"6\": {\"endType\": 6, \"mac\": \"02:00:00:00:06:06\", \"vlan\": 0, \"operState\": 1}}}";
+    if (!simLoadConfigText(config, &err)) {
+        std::fprintf(stderr, "route_bench: platform config: %s\n", err.c_str());
+        return 1;
+    }
+    simDebugSetFile(nullptr);
+    for (uint32_t n : sizes) {
+        run(n, true);
+        run(n, false);
+    }
+    return 0;
+}

@@ -1,0 +1,60 @@
+// Helpers for the platform stand-in tests: every test starts and ends with
+// the platform at its defaults.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "hwroute/platform.h"
+#include "sim.h"
+
+class PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override { simReset(); }
+    void TearDown() override { simReset(); }
+
+    void load(const std::string& json) {
+        std::string err;
+        ASSERT_TRUE(simLoadConfigText(json, &err)) << err;
+    }
+};
+
+// The answers an operator would see for one unit.
+struct UnitAnswers {
+    int macRc, operRc, endRc, recordRc, indexRc, tunnelRc;
+    uint8_t mac[6];
+    uint32_t operState, endType, vlan, recordEndType, port, index, tick;
+};
+
+inline UnitAnswers queryUnit(uint32_t unit) {
+    UnitAnswers a{};
+    uint8_t macBuf[32] = {};
+    octet macOctet{macBuf, sizeof(macBuf)};
+    a.macRc = sysIFGet(unit, 33, &macOctet);
+    std::copy(macBuf, macBuf + 6, a.mac);
+    a.operRc = sysIFGet(unit, 31, &a.operState);
+    a.endRc = kivIfGetApi(unit, 7, &a.endType);
+    SysIndexIfRecord rec{};
+    a.recordRc = sysIndexTrans(unit, 6, &rec);
+    a.port = rec.word[0];
+    a.vlan = rec.word[4];
+    a.recordEndType = rec.word[5];
+    a.indexRc = kivIndexTrans(unit, 9, &a.index);
+    uint8_t tun[64];
+    std::memset(tun, 0xee, sizeof(tun));
+    octet tunOctet{tun, sizeof(tun)};
+    a.tunnelRc = kivIfGetApi(unit, 5211, &tunOctet);
+    a.tick = uint32_t(tun[2]) << 24 | uint32_t(tun[3]) << 16 | uint32_t(tun[4]) << 8 | tun[5];
+    return a;
+}
+
+inline std::string macText(const uint8_t* m) {
+    char buf[18];
+    std::snprintf(buf, sizeof(buf), "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4], m[5]);
+    return buf;
+}
