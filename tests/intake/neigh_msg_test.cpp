@@ -5,11 +5,11 @@
 
 namespace {
 
-NlNeighSpec arp(uint16_t type = NL_NEWNEIGH) {
+NlNeighFields arp(uint16_t type = NL_NEWNEIGH) {
     return {.type = type, .family = 2, .ifindex = 7, .dst = "10.0.0.1", .mac = "00:11:22:33:44:55", .port = 3, .vrf = 4};
 }
 
-NlNeighSpec nd6(uint16_t type = NL_NEWNEIGH) {
+NlNeighFields nd6(uint16_t type = NL_NEWNEIGH) {
     return {.type = type, .family = 10, .ifindex = 5, .dst = "fe80::1", .mac = "00:aa:bb:cc:dd:ee", .port = 2, .vrf = 1};
 }
 
@@ -42,9 +42,9 @@ TEST_F(NeighMsg, ArpDeleteReachesTheNeighbourDelete) {
 }
 
 TEST_F(NeighMsg, ArpWithoutLinkLayerAddressCarriesAZeroMac) {
-    auto spec = arp();
-    spec.mac = nullptr;
-    deliver(nlNeigh(spec));
+    auto req = arp();
+    req.mac = nullptr;
+    deliver(nlNeigh(req));
     EXPECT_TRUE(logged("macstr=00:00:00:00:00:00"));
     EXPECT_EQ(ghwRoute.rcvArpAddCnt, 1u);
 }
@@ -77,9 +77,9 @@ TEST_F(NeighMsg, NeighbourWithoutAttributesLogsZeroFirstAttribute) {
 }
 
 TEST_F(NeighMsg, OtherFamilyWritesOnlyTheTwoFirstLines) {
-    auto spec = arp();
-    spec.family = 7;
-    deliver(nlNeigh(spec));
+    auto req = arp();
+    req.family = 7;
+    deliver(nlNeigh(req));
     EXPECT_TRUE(logged("arp/nd received: ifunit 7, family 7."));
     EXPECT_TRUE(logged("attrlen_total"));
     EXPECT_FALSE(logged("macstr="));
@@ -96,9 +96,9 @@ TEST_F(NeighMsg, Nd6MessagesLogTheAddressTextAndCount) {
 }
 
 TEST_F(NeighMsg, Nd6WithAnIpv4SizedAddressHasNoAddress) {
-    auto spec = nd6();
-    spec.dst = "10.0.0.1";
-    deliver(nlNeigh(spec));
+    auto req = nd6();
+    req.dst = "10.0.0.1";
+    deliver(nlNeigh(req));
     EXPECT_TRUE(logged("dest=::,macstr=00:aa:bb:cc:dd:ee"));
 }
 

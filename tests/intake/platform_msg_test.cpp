@@ -8,7 +8,7 @@ TEST_F(PlatformMsg, CardEventsSetTheirFlagOnlyWhenThePlatformAgrees) {
     struct Case {
         const char* what;
         const char* config;  // on top of the defaults
-        NlCardSpec msg;
+        NlCardFields msg;
         uint32_t HwRouteGlobal::*flag;  // null: no flag
     };
     const Case cases[] = {

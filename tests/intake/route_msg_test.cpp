@@ -2,16 +2,18 @@
 // kernel-protocol routes, labelled routes, and the text and mask helpers.
 #include <arpa/inet.h>
 
+#include <cstring>
+
 #include "intake_test.h"
 
 namespace {
 
-NlRouteSpec route4(uint16_t type = NL_NEWROUTE) {
+NlRouteFields route4(uint16_t type = NL_NEWROUTE) {
     return {.type = type, .prefixLen = 24, .protocol = 11, .flags = 0x10, .dst = "10.1.2.0", .gateway = "10.9.9.1",
             .oif = 5, .weight = 3, .vrf = 7};
 }
 
-NlRouteSpec local4(const char* addr = "192.168.1.1") {
+NlRouteFields local4(const char* addr = "192.168.1.1") {
     return {.prefixLen = 32, .protocol = 2, .dst = addr, .gateway = "10.9.9.9", .oif = 5, .vrf = 4};
 }
 
@@ -51,9 +53,9 @@ TEST_F(RouteMsg, Ipv4DeleteReachesTheRouteDelete) {
 }
 
 TEST_F(RouteMsg, WeightTakesTheLowByteOfAttribute8) {
-    auto spec = route4();
-    spec.weight = 0x105;
-    deliver(nlRoute(spec));
+    auto req = route4();
+    req.weight = 0x105;
+    deliver(nlRoute(req));
     HwRouteNexthop* nh = findNexthop(findDest(7, "10.1.2.0", 0xffffff00), 7, "10.9.9.1", 11);
     ASSERT_NE(nh, nullptr);
     EXPECT_EQ(nh->weight, 5);
@@ -69,9 +71,9 @@ TEST_F(RouteMsg, PrefixLengthBecomesMask) {
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.len));
         logs.clear();
-        auto spec = route4(NL_DELROUTE);
-        spec.prefixLen = c.len;
-        deliver(nlRoute(spec));
+        auto req = route4(NL_DELROUTE);
+        req.prefixLen = c.len;
+        deliver(nlRoute(req));
         EXPECT_TRUE(logged(c.mask));
     }
 }
@@ -83,11 +85,15 @@ TEST_F(RouteMsg, AttributesOfTheWrongSizeAreAbsentAndLaterDuplicatesWin) {
         const char* expect;
     };
     auto base = [] { return nlRoute({.type = NL_DELROUTE, .prefixLen = 24, .protocol = 11}); };
+    // Attribute integers are host order: 5 followed by four more bytes.
+    std::vector<uint8_t> longer(8, 9);
+    const uint32_t five = 5;
+    std::memcpy(longer.data(), &five, 4);
     const Case cases[] = {
         {"3-byte IPv4 destination", base().attr(1, {10, 1, 2}), "vrfId=0,dest=0,"},
         {"16-byte address in an IPv4 route", base().attr(5, addr16("2001:db8::1")), "gateway=0,"},
-        {"2-byte interface", base().attr(4, {5, 0}), "ifUnit=0,"},
-        {"longer interface payload is read", base().attr(4, {5, 0, 0, 0, 9, 9, 9, 9}), "ifUnit=5,"},
+        {"2-byte interface", base().attr(4, {5, 5}), "ifUnit=0,"},
+        {"longer interface payload is read", base().attr(4, longer), "ifUnit=5,"},
         {"later duplicate wins", base().attrU32(4, 5).attrU32(4, 6), "ifUnit=6,"},
         {"a bad later duplicate does not erase", base().attrU32(18, 8).attr(18, {1}), "vrfId=8,"},
         {"unknown attributes are skipped", base().attrU32(15, 1).attrU32(4, 2), "ifUnit=2,"},
@@ -101,9 +107,9 @@ TEST_F(RouteMsg, AttributesOfTheWrongSizeAreAbsentAndLaterDuplicatesWin) {
 }
 
 TEST_F(RouteMsg, OtherFamiliesEndTheMessage) {
-    auto spec = route4();
-    spec.family = 7;
-    deliver(nlRoute(spec));
+    auto req = route4();
+    req.family = 7;
+    deliver(nlRoute(req));
     EXPECT_TRUE(logged("a route message Receive"));
     EXPECT_FALSE(logged("=>vrfId="));
     EXPECT_EQ(ghwRoute.rcvNoDynamicRouteAddCnt, 0u);
@@ -203,7 +209,7 @@ TEST_F(RouteMsg, Ipv6DeleteIsCounted) {
 // ---- labelled routes ---------------------------------------------------------
 
 namespace {
-NlMplsSpec vpn4() {
+NlMplsFields vpn4() {
     return {.type = NL_VPN_ROUTE, .vrfId = 12, .ifUnit = 5, .dst = "172.16.1.0", .nextHop = "10.9.9.1", .family = 2,
             .weight = 4, .prefixLen = 24, .labelNum = 2, .op = 24, .labels = {0x12345000, 0x6789a100, 0}};
 }
@@ -240,16 +246,16 @@ TEST_F(RouteMsg, LabelledRouteCountersFollowOperationAndFlags) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         reinit(HwTestSizes{});
-        auto spec = vpn4();
-        spec.type = c.type;
-        spec.family = c.family;
+        auto req = vpn4();
+        req.type = c.type;
+        req.family = c.family;
         if (c.family == 10) {
-            spec.dst = "2001:db8:5::";
-            spec.nextHop = "2001:db8::1";
+            req.dst = "2001:db8:5::";
+            req.nextHop = "2001:db8::1";
         }
-        spec.op = c.op;
-        spec.flags = c.flags;
-        deliver(nlMpls(spec));
+        req.op = c.op;
+        req.flags = c.flags;
+        deliver(nlMpls(req));
         EXPECT_EQ(ghwRoute.*c.counter, 1u);
         EXPECT_EQ(ghwRoute.rcvMplsV4VpnAddCnt + ghwRoute.rcvMplsV4RouteDelCnt + ghwRoute.rcvMplsV4VpnDelCnt +
                       ghwRoute.rcvMplsV6VpnAddCnt + ghwRoute.rcvMplsV6RouteDelCnt + ghwRoute.rcvMplsV6VpnDelCnt,
@@ -258,13 +264,13 @@ TEST_F(RouteMsg, LabelledRouteCountersFollowOperationAndFlags) {
 }
 
 TEST_F(RouteMsg, LabelledRouteWithAnotherOperationOrFamilyDoesNothingMore) {
-    auto spec = vpn4();
-    spec.op = 26;
-    deliver(nlMpls(spec));
+    auto req = vpn4();
+    req.op = 26;
+    deliver(nlMpls(req));
     EXPECT_EQ(ghwRoute.rcvMplsV4Cnt, 1u);
     EXPECT_EQ(ghwRoute.rcvMplsV4VpnAddCnt + ghwRoute.rcvMplsV4VpnDelCnt + ghwRoute.rcvMplsV4RouteDelCnt, 0u);
-    spec.family = 7;
-    deliver(nlMpls(spec));
+    req.family = 7;
+    deliver(nlMpls(req));
     EXPECT_EQ(ghwRoute.rcvMplsMsgCnt, 2u);
     EXPECT_EQ(ghwRoute.rcvMplsV4Cnt + ghwRoute.rcvMplsV6Cnt, 1u);
 }
@@ -290,21 +296,21 @@ TEST_F(RouteMsg, PublicRouteIsAddedFirstOnlyForAddsWithPublicStatus) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         reinit(HwTestSizes{});
-        auto spec = vpn4();
-        spec.family = c.family;
+        auto req = vpn4();
+        req.family = c.family;
         if (c.family == 10) {
-            spec.dst = "2001:db8:5::";
-            spec.nextHop = "2001:db8::1";
+            req.dst = "2001:db8:5::";
+            req.nextHop = "2001:db8::1";
         }
-        spec.publicFamily = c.publicFamily;
-        spec.publicStatus = c.publicStatus;
-        spec.op = c.op;
-        spec.pubVrfId = 0;
-        spec.pubDst = c.publicFamily == 10 ? "2001:db8:9::" : "10.9.9.0";
-        spec.pubNextHop = c.publicFamily == 10 ? "fe80::9" : "10.8.8.8";
-        spec.pubPrefixLen = 24;
-        spec.pubProtoId = 8;
-        deliver(nlMpls(spec));
+        req.publicFamily = c.publicFamily;
+        req.publicStatus = c.publicStatus;
+        req.op = c.op;
+        req.pubVrfId = 0;
+        req.pubDst = c.publicFamily == 10 ? "2001:db8:9::" : "10.9.9.0";
+        req.pubNextHop = c.publicFamily == 10 ? "fe80::9" : "10.8.8.8";
+        req.pubPrefixLen = 24;
+        req.pubProtoId = 8;
+        deliver(nlMpls(req));
         uint32_t total = ghwRoute.rcvMplsV4PubV4AddCnt + ghwRoute.rcvMplsV4PubV6AddCnt +
                          ghwRoute.rcvMplsV6PubV6AddCnt + ghwRoute.rcvMplsV6PubV4AddCnt;
         EXPECT_EQ(total, c.counter ? 1u : 0u);
@@ -315,9 +321,9 @@ TEST_F(RouteMsg, PublicRouteIsAddedFirstOnlyForAddsWithPublicStatus) {
 }
 
 TEST_F(RouteMsg, LabelCountAboveThreeIsClamped) {
-    auto spec = vpn4();
-    spec.labelNum = 5;
-    deliver(nlMpls(spec));
+    auto req = vpn4();
+    req.labelNum = 5;
+    deliver(nlMpls(req));
     EXPECT_TRUE(logged("mplsLabelNum 5 above 3, clamped."));
     EXPECT_TRUE(logged("mplsLabelNum=3,publicStatus=0"));
 }

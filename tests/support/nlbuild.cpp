@@ -138,7 +138,7 @@ NlDatagram& NlDatagram::append(const std::vector<uint8_t>& raw) {
     return *this;
 }
 
-NlMessage nlRoute(const NlRouteSpec& s) {
+NlMessage nlRoute(const NlRouteFields& s) {
     std::vector<uint8_t> head(B(NL_ROUTE_FIXED));
     head[B(16)] = s.family;
     head[B(17)] = s.prefixLen;
@@ -154,7 +154,7 @@ NlMessage nlRoute(const NlRouteSpec& s) {
     return m;
 }
 
-NlMessage nlNeigh(const NlNeighSpec& s) {
+NlMessage nlNeigh(const NlNeighFields& s) {
     std::vector<uint8_t> head(B(NL_NEIGH_FIXED));
     head[B(16)] = s.family;
     putHost<int32_t>(head, B(20), s.ifindex);
@@ -167,7 +167,7 @@ NlMessage nlNeigh(const NlNeighSpec& s) {
     return m;
 }
 
-NlMessage nlLink(const NlLinkSpec& s) {
+NlMessage nlLink(const NlLinkFields& s) {
     std::vector<uint8_t> head(B(NL_LINK_FIXED));
     putHost<int32_t>(head, B(20), s.ifindex);
     putHost<uint32_t>(head, B(24), s.ifFlags);
@@ -176,7 +176,7 @@ NlMessage nlLink(const NlLinkSpec& s) {
     return m;
 }
 
-NlMessage nlMpls(const NlMplsSpec& s) {
+NlMessage nlMpls(const NlMplsFields& s) {
     std::vector<uint8_t> b(B(NL_MPLS_MSG_LEN));
     putHost<uint32_t>(b, B(16), s.vrfId);
     putHost<uint32_t>(b, B(20), s.inIfUnit);
@@ -202,7 +202,7 @@ NlMessage nlMpls(const NlMplsSpec& s) {
     return NlMessage(s.type, b);
 }
 
-NlMessage nlL2vpn(const NlL2vpnSpec& s) {
+NlMessage nlL2vpn(const NlL2vpnFields& s) {
     std::vector<uint8_t> b(B(NL_L2VPN_MSG_LEN));
     putHost<uint16_t>(b, B(24), s.vfiId);
     b[B(26)] = s.vpnType;
@@ -232,7 +232,7 @@ NlMessage nlL2vpn(const NlL2vpnSpec& s) {
     return NlMessage(s.type, b);
 }
 
-NlMessage nlCard(const NlCardSpec& s) {
+NlMessage nlCard(const NlCardFields& s) {
     std::vector<uint8_t> b(B(NL_CARD_MSG_LEN));
     putHost<uint32_t>(b, B(16), s.sysId);
     putHost<uint32_t>(b, B(20), s.slotId);

@@ -114,7 +114,7 @@ private:
 };
 
 // Kernel route message (24 add, 25 delete). Absent fields send no attribute.
-struct NlRouteSpec {
+struct NlRouteFields {
     uint16_t type = NL_NEWROUTE;
     uint8_t family = 2;
     uint8_t prefixLen = 32;
@@ -126,10 +126,10 @@ struct NlRouteSpec {
     std::optional<uint32_t> weight = std::nullopt; // attribute 8
     std::optional<uint32_t> vrf = std::nullopt;    // attribute 18
 };
-NlMessage nlRoute(const NlRouteSpec& spec);
+NlMessage nlRoute(const NlRouteFields& req);
 
 // Kernel neighbour message (28 add or change, 29 delete).
-struct NlNeighSpec {
+struct NlNeighFields {
     uint16_t type = NL_NEWNEIGH;
     uint8_t family = 2;
     int32_t ifindex = 0;
@@ -139,19 +139,19 @@ struct NlNeighSpec {
     std::optional<uint32_t> vrf = std::nullopt;   // attribute 9
     uint16_t state = 0x02;         // not read by the daemon
 };
-NlMessage nlNeigh(const NlNeighSpec& spec);
+NlMessage nlNeigh(const NlNeighFields& req);
 
 // Kernel link message (16, 17).
-struct NlLinkSpec {
+struct NlLinkFields {
     uint16_t type = NL_NEWLINK;
     int32_t ifindex = 0;
     std::optional<uint32_t> operState = std::nullopt;  // attribute 16: 6 up, 2 down
     uint32_t ifFlags = 0;
 };
-NlMessage nlLink(const NlLinkSpec& spec);
+NlMessage nlLink(const NlLinkFields& req);
 
 // Labelled route (131, 132) and ILM (129, 130) body, fields in body order.
-struct NlMplsSpec {
+struct NlMplsFields {
     uint16_t type = NL_VPN_ROUTE;
     uint32_t vrfId = 0;
     uint32_t inIfUnit = 0;
@@ -175,10 +175,10 @@ struct NlMplsSpec {
     uint8_t pubWeight = 0;
     uint8_t publicStatus = 0;
 };
-NlMessage nlMpls(const NlMplsSpec& spec);
+NlMessage nlMpls(const NlMplsFields& req);
 
 // Layer-2 VPN body (133 add, 134 delete), fields in body order.
-struct NlL2vpnSpec {
+struct NlL2vpnFields {
     uint16_t type = NL_L2VPN_ADD;
     uint16_t vfiId = 0;
     uint8_t vpnType = 0;
@@ -206,17 +206,17 @@ struct NlL2vpnSpec {
     uint8_t pubWeight = 0;
     uint8_t publicStatus = 0;
 };
-NlMessage nlL2vpn(const NlL2vpnSpec& spec);
+NlMessage nlL2vpn(const NlL2vpnFields& req);
 
 // Card up (87), slot up (90), RESENDROUTE (135, 136).
-struct NlCardSpec {
+struct NlCardFields {
     uint16_t type = NL_CARD_UP;
     uint32_t sysId = 0;
     uint32_t slotId = 0;
     uint32_t cardId = 0;
     uint32_t cardType = 0;
 };
-NlMessage nlCard(const NlCardSpec& spec);
+NlMessage nlCard(const NlCardFields& req);
 
 // Error report with the kernel's (negative) code, and end of dump.
 NlMessage nlError(int32_t code);
