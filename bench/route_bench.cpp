@@ -9,6 +9,8 @@
 // already resolved (adds wait on the ready list and go out in batches).
 #include <arpa/inet.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -62,8 +64,27 @@ void flushAll() {
 
 uint32_t hwCalls() { return static_cast<uint32_t>(simHwCallCount()); }
 
+std::size_t gPoolBytes = 0;
+
+void* countingAlloc(std::size_t count, std::size_t size) {
+    gPoolBytes += count * size;
+    return std::calloc(count, size);
+}
+
+// Longest chain of the destination table: every lookup of a new
+// destination walks its whole bucket.
+uint32_t longestDestBucket() {
+    uint32_t longest = 0;
+    for (HwListLink& bucket : ghwRoute.routeTable) {
+        uint32_t n = 0;
+        for (HwListLink* l = bucket.next; l != &bucket; l = l->next) ++n;
+        if (n > longest) longest = n;
+    }
+    return longest;
+}
+
 void run(uint32_t n, bool ptp) {
-    hwRouteStateInit(static_cast<int32_t>(n), 64, 64, 8, 1, 1, 1, [](std::size_t c, std::size_t s) { return std::calloc(c, s); });
+    hwRouteStateInit(static_cast<int32_t>(n), 64, 64, 8, 1, 1, 1, countingAlloc);
     const uint32_t unit = ptp ? kPtpUnit : kEthUnit;
     if (!ptp) {
         HwArpNode arp{};
@@ -81,6 +102,7 @@ void run(uint32_t n, bool ptp) {
     for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, routeDatagram(buf, 24, 0x0b000000u + (i << 8), kEthGateway, unit));
     const double add = seconds(t0);
     const uint32_t callsAdd = hwCalls() - calls0;
+    const uint32_t longest = longestDestBucket();
 
     t0 = std::chrono::steady_clock::now();
     flushAll();
@@ -99,10 +121,11 @@ void run(uint32_t n, bool ptp) {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("%-9s %9u  add %7.3f us  flush(add) %7.3f us  del %7.3f us  flush(del) %7.3f us  "
-                "calls add %u + flush %u, del-flush %u  left: dest %u nexthop %u  hw ok %u  peak RSS %ld MiB\n",
+                "calls add %u + flush %u, del-flush %u  left: dest %u nexthop %u  hw ok %u  longest bucket %u  "
+                "pools %zu MiB  peak RSS %ld MiB\n",
                 ptp ? "ptp" : "ethernet", n, add * 1e6 / n, flushAdd * 1e6 / n, del * 1e6 / n, flushDel * 1e6 / n, callsAdd,
                 callsFlushAdd, callsFlushDel, ghwRoute.swDestCnt, ghwRoute.swNexthopCnt, ghwRoute.hwOkRouteCnt,
-                ru.ru_maxrss / 1024);
+                longest, gPoolBytes >> 20, ru.ru_maxrss / 1024);
     std::fflush(stdout);
 }
 
@@ -120,9 +143,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     simDebugSetFile(nullptr);
+    // Each run in a child process of its own, so its peak memory is its own.
     for (uint32_t n : sizes) {
-        run(n, true);
-        run(n, false);
+        for (bool ptp : {true, false}) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                run(n, ptp);
+                _exit(0);
+            }
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
     }
     return 0;
 }
