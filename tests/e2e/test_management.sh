@@ -19,14 +19,19 @@ for _ in $(seq 50); do [ "$(static_routes)" = 1 ] && break; sleep 0.1; done
 [ "$(static_routes)" = 1 ] || fail "hwroute-nm stats sw does not show the static route"
 nm stats sw --vrf 0 --proto 4 | grep -q ': 1$' || fail "plain output does not show the count"
 
-# Level 1 keeps intake lines and drops the route logic's level-2 lines.
-nm debug 1 >/dev/null || fail "hwroute-nm debug 1 failed"
+# Debug level 2 keeps the route logic's lines and drops the neighbour lines (level 3).
+ip -n "$a" neigh replace 10.9.0.5 lladdr 02:00:00:00:00:05 dev veth0
+for _ in $(seq 50); do grep -q 'arp add detected' "$E2E_TMP/daemon.log" && break; sleep 0.1; done
+grep -q 'arp add detected' "$E2E_TMP/daemon.log" || fail "no neighbour line with all debug output on"
+nm debug 2 >/dev/null || fail "hwroute-nm debug 2 failed"
 lines_before=$(wc -l < "$E2E_TMP/daemon.log")
+ip -n "$a" neigh replace 10.9.0.6 lladdr 02:00:00:00:00:06 dev veth0
 ip -n "$a" route add 203.0.113.0/24 via 10.9.0.2 dev veth0 proto static
 for _ in $(seq 50); do [ "$(static_routes)" = 2 ] && break; sleep 0.1; done
 new=$(tail -n +"$((lines_before + 1))" "$E2E_TMP/daemon.log")
-grep -q '\[hwRtnotifyRecv\]' <<< "$new" || fail "no intake line at level 1"
-if grep -q '\[hwRouteRouteAdd\]' <<< "$new"; then fail "route-add lines still logged at level 1"; fi
+grep -q '\[hwRtnotifyRecv\]' <<< "$new" || fail "no intake line at level 2"
+grep -q '\[hwRouteRouteAdd\]' <<< "$new" || fail "no route-add line at level 2"
+if grep -q 'arp add detected' <<< "$new"; then fail "neighbour lines still logged at level 2"; fi
 
 # Refused requests are reported with their return code.
 if nm raw --func 8 --cmd 2 --value 1 >"$E2E_TMP/raw.out" 2>&1; then fail "a bad set selector was accepted"; fi
