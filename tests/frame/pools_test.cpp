@@ -1,7 +1,9 @@
 // Node pools: LIFO free lists of zeroed elements, one block each.
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <set>
+#include <tuple>
+#include <vector>
 
 #include "hwtest.h"
 
@@ -9,150 +11,94 @@ namespace {
 
 struct PoolCase {
     const char* what;
-    NodePool HwRouteGlobal::*pool;
-    uint32_t size;
+    uint32_t size, count;  // element size; elements in the pool built from kSizes
     void* (*take)();
     int (*give)(void*);
 };
 
 template <class T, T* (*Alloc)(), int (*Free)(T*)>
-PoolCase poolCase(const char* what, NodePool HwRouteGlobal::*pool, uint32_t size) {
-    return {what, pool, size, [] { return static_cast<void*>(Alloc()); },
+PoolCase pool(const char* what, uint32_t size, uint32_t count) {
+    return {what, size, count, [] { return static_cast<void*>(Alloc()); },
             [](void* p) { return Free(static_cast<T*>(p)); }};
 }
 
+const HwTestSizes kSizes{4, 4, 4, 8, 4, 4, 4};  // 4 routes make 6 next hops; 4 neighbours make 6
 const PoolCase kPools[] = {
-    poolCase<HwRouteDest, hwRouteDestNodeAlloc, hwRouteDestNodeFree>("dest", &HwRouteGlobal::destPool, HW_DEST_NODE_SIZE),
-    poolCase<HwRoute6Dest, hwRoute6DestNodeAlloc, hwRoute6DestNodeFree>("dest6", &HwRouteGlobal::destPool, HW_DEST_NODE_SIZE),
-    poolCase<HwRouteNexthop, hwRouteNexthopNodeAlloc, hwRouteNexthopNodeFree>("nexthop", &HwRouteGlobal::nexthopPool, HW_NEXTHOP_NODE_SIZE),
-    poolCase<HwRoute6Nexthop, hwRoute6NexthopNodeAlloc, hwRoute6NexthopNodeFree>("nexthop6", &HwRouteGlobal::nexthopPool, HW_NEXTHOP_NODE_SIZE),
-    poolCase<HwRouteIlmNode, hwRouteIlmNodeAlloc, hwRouteIlmNodeFree>("ilm", &HwRouteGlobal::ilmPool, HW_ILM_NODE_SIZE),
-    poolCase<HwRouteL2vpnNode, hwRouteL2vpnNodeAlloc, hwRouteL2vpnNodeFree>("l2vpn", &HwRouteGlobal::l2vpnPool, HW_L2VPN_NODE_SIZE),
-    poolCase<HwRouteTunNode, hwRouteTunNodeAlloc, hwRouteTunNodeFree>("tun", &HwRouteGlobal::tunPool, HW_TUN_NODE_SIZE),
-    poolCase<HwArpNode, hwArpNodeAlloc, hwArpNodeFree>("arp", &HwRouteGlobal::arpPool, HW_ARP_NODE_SIZE),
-    poolCase<HwNd6Node, hwNd6NodeAlloc, hwNd6NodeFree>("nd6", &HwRouteGlobal::nd6Pool, HW_ND6_NODE_SIZE),
+    pool<HwRouteDest, hwRouteDestNodeAlloc, hwRouteDestNodeFree>("dest", HW_DEST_NODE_SIZE, 4),
+    pool<HwRoute6Dest, hwRoute6DestNodeAlloc, hwRoute6DestNodeFree>("dest6", HW_DEST_NODE_SIZE, 4),
+    pool<HwRouteNexthop, hwRouteNexthopNodeAlloc, hwRouteNexthopNodeFree>("nexthop", HW_NEXTHOP_NODE_SIZE, 6),
+    pool<HwRoute6Nexthop, hwRoute6NexthopNodeAlloc, hwRoute6NexthopNodeFree>("nexthop6", HW_NEXTHOP_NODE_SIZE, 6),
+    pool<HwRouteIlmNode, hwRouteIlmNodeAlloc, hwRouteIlmNodeFree>("ilm", HW_ILM_NODE_SIZE, 4),
+    pool<HwRouteL2vpnNode, hwRouteL2vpnNodeAlloc, hwRouteL2vpnNodeFree>("l2vpn", HW_L2VPN_NODE_SIZE, 4),
+    pool<HwRouteTunNode, hwRouteTunNodeAlloc, hwRouteTunNodeFree>("tun", HW_TUN_NODE_SIZE, 4),
+    pool<HwArpNode, hwArpNodeAlloc, hwArpNodeFree>("arp", HW_ARP_NODE_SIZE, 6),
+    pool<HwNd6Node, hwNd6NodeAlloc, hwNd6NodeFree>("nd6", HW_ND6_NODE_SIZE, 6),
 };
 
 bool zeroAfterLinks(const void* element, uint32_t size) {
     auto* b = static_cast<const unsigned char*>(element);
-    for (uint32_t i = sizeof(HwListLink); i < size; i++)
-        if (b[i] != 0) return false;
-    return true;
+    return std::all_of(b + sizeof(HwListLink), b + size, [](unsigned char x) { return x == 0; });
 }
 
 using Pools = HwTest;
 
-TEST_F(Pools, ExhaustedPoolGivesBackExactlyTheReleasedElement) {
+TEST_F(Pools, ExhaustReleaseAndRetakeLastInFirstOut) {
     for (const PoolCase& c : kPools) {
         SCOPED_TRACE(c.what);
-        reinit({4, 4, 4, 8, 4, 4, 4});  // dest 4, nexthop 6, arp/nd6 6, ilm/l2vpn/tun 4
-        uint32_t n = hwPoolFreeCount(&(ghwRoute.*c.pool));
-        ASSERT_GT(n, 1u);
+        reinit(kSizes);
         std::set<void*> seen;
-        void* middle = nullptr;
-        for (uint32_t i = 0; i < n; i++) {
-            void* e = c.take();
-            ASSERT_NE(e, nullptr);
-            EXPECT_TRUE(seen.insert(e).second) << "element handed out twice";
-            if (i == n / 2) middle = e;
-        }
+        for (uint32_t i = 0; i < c.count; i++) EXPECT_TRUE(seen.insert(c.take()).second) << "element handed out twice";
+        ASSERT_TRUE(seen.size() == c.count && seen.count(nullptr) == 0);
         EXPECT_EQ(c.take(), nullptr);
-        EXPECT_EQ(c.give(middle), 0);
-        EXPECT_EQ(c.take(), middle);
-        EXPECT_EQ(c.take(), nullptr);
-    }
-}
-
-TEST_F(Pools, ReleaseIsLastInFirstOutAndZeroesWholeElement) {
-    for (const PoolCase& c : kPools) {
-        SCOPED_TRACE(c.what);
-        void* a = c.take();
-        void* b = c.take();
-        ASSERT_TRUE(a && b);
+        void* a = *seen.begin();
+        void* b = *seen.rbegin();
         std::memset(a, 0xa5, c.size);  // a caller may use the whole shared element
         std::memset(b, 0x5a, c.size);
+        EXPECT_EQ(c.give(nullptr), -1);
         EXPECT_EQ(c.give(a), 0);
         EXPECT_EQ(c.give(b), 0);
-        EXPECT_EQ(c.give(nullptr), -1);
-        EXPECT_TRUE(zeroAfterLinks(a, c.size));
-        EXPECT_TRUE(zeroAfterLinks(b, c.size));
+        EXPECT_TRUE(zeroAfterLinks(a, c.size) && zeroAfterLinks(b, c.size));
         EXPECT_EQ(c.take(), b);
         EXPECT_EQ(c.take(), a);
+        EXPECT_EQ(c.take(), nullptr);
     }
 }
 
 TEST_F(Pools, Ipv4AndIpv6DestinationsShareOneLimit) {
-    reinit({2, 4, 4, 8, 4, 4, 4});
-    HwRouteDest* d4 = hwRouteDestNodeAlloc();
-    HwRoute6Dest* d6 = hwRoute6DestNodeAlloc();
-    ASSERT_TRUE(d4 && d6);
+    reinit(kSizes);
+    for (int i = 0; i < 2; i++) ASSERT_TRUE(hwRouteDestNodeAlloc() && hwRoute6DestNodeAlloc());
     EXPECT_EQ(hwRouteDestNodeAlloc(), nullptr);
     EXPECT_EQ(hwRoute6DestNodeAlloc(), nullptr);
-    EXPECT_EQ(hwRouteDestNodeFree(d4), 0);
-    EXPECT_EQ(static_cast<void*>(hwRoute6DestNodeAlloc()), static_cast<void*>(d4));
 }
 
 // hwRouteMemInit on its own, with allocators that misbehave in known ways.
-struct RawBlock {
-    std::size_t count = 0, size = 0;
-    void* block = nullptr;
-    int calls = 0;
-};
-RawBlock gRaw;
+std::vector<unsigned char> gBlock;
 
 void* dirtyAlloc(std::size_t count, std::size_t size) {
-    gRaw.calls++;
-    gRaw.count = count;
-    gRaw.size = size;
-    gRaw.block = std::malloc(count * size);
-    std::memset(gRaw.block, 0xee, count * size);  // builder must zero it itself
-    return gRaw.block;
+    gBlock.assign(count * size, 0xee);  // the builder must zero it itself
+    return gBlock.data();
 }
-void* failingAlloc(std::size_t, std::size_t) {
-    gRaw.calls++;
-    return nullptr;
-}
+void* failingAlloc(std::size_t, std::size_t) { return nullptr; }
 
-class MemInit : public ::testing::Test {
-protected:
-    void SetUp() override {
-        gRaw = {};
+TEST(MemInit, BuildsZeroedElementsOrAnEmptyPool) {
+    // What, element size, count, allocator, size of the elements built (0: build refused).
+    const std::tuple<const char*, uint32_t, uint32_t, HwAllocFn, std::size_t> rows[] = {
+        {"five elements", 40, 5, dirtyAlloc, 40},
+        {"size below a link pair is raised", 1, 3, dirtyAlloc, sizeof(HwListLink)},
+        {"count 0 allocates nothing", 48, 0, dirtyAlloc, 0},
+        {"failed allocation", 48, 3, failingAlloc, 0},
+        {"no allocator", 48, 3, nullptr, 0},
+    };
+    for (const auto& [what, size, count, alloc, built] : rows) {
+        SCOPED_TRACE(what);
+        gBlock.clear();
+        NodePool head;
         head.next = head.prev = reinterpret_cast<HwListLink*>(0x1);  // garbage before the build
+        EXPECT_EQ(hwRouteMemInit(&head, size, count, alloc), built ? 0 : -1);
+        EXPECT_EQ(hwPoolFreeCount(&head), built ? count : 0u);
+        EXPECT_EQ(gBlock.size(), count * built);
+        for (HwListLink* l = head.next; l != &head; l = l->next) EXPECT_TRUE(zeroAfterLinks(l, built));
     }
-    void TearDown() override { std::free(gRaw.block); }
-    NodePool head;
-};
-
-TEST_F(MemInit, HighestAddressComesFirstAndEveryElementIsZeroed) {
-    ASSERT_EQ(hwRouteMemInit(&head, 40, 5, dirtyAlloc), 0);
-    auto* base = static_cast<unsigned char*>(gRaw.block);
-    int i = 4;
-    for (HwListLink* l = head.next; l != &head; l = l->next, i--) {
-        EXPECT_EQ(reinterpret_cast<unsigned char*>(l), base + i * 40);
-        EXPECT_TRUE(zeroAfterLinks(l, 40));
-    }
-    EXPECT_EQ(i, -1);
-}
-
-TEST_F(MemInit, SizeBelowALinkPairIsRaisedToHoldTheLinks) {
-    // On the 32-bit target a link pair is the 8 bytes the minimum is named for.
-    ASSERT_EQ(hwRouteMemInit(&head, 1, 3, dirtyAlloc), 0);
-    EXPECT_EQ(gRaw.size, sizeof(HwListLink));
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(head.next) - reinterpret_cast<uintptr_t>(head.next->next),
-              sizeof(HwListLink));
-    if (sizeof(void*) == 4) {
-        EXPECT_EQ(gRaw.size, 8u);
-    }
-}
-
-TEST_F(MemInit, ZeroCountOrFailedAllocationLeavesAnEmptyPool) {
-    EXPECT_EQ(hwRouteMemInit(&head, 48, 0, dirtyAlloc), -1);
-    EXPECT_EQ(gRaw.calls, 0);
-    EXPECT_TRUE(hwListEmpty(&head));
-    EXPECT_EQ(hwRouteMemInit(&head, 48, 3, failingAlloc), -1);
-    EXPECT_TRUE(hwListEmpty(&head));
-    EXPECT_EQ(hwRouteMemInit(&head, 48, 3, nullptr), -1);
-    EXPECT_TRUE(hwListEmpty(&head));
 }
 
 }  // namespace

@@ -20,15 +20,6 @@ protected:
         platformConfig(kInterfaces);
     }
 
-    // Back to the platform defaults (and this fixture's interfaces) within a test.
-    void resetPlatform() {
-        simReset();
-        simRecordCalls(true);
-        simDebugSetFile(nullptr);
-        simDebugCapture(&logs);
-        platformConfig(kInterfaces);
-    }
-
     static constexpr const char* kInterfaces = R"({"localPort": 9, "interfaces": {
             "3": {"endType": 6, "operState": 1, "port": 2, "vlan": 0, "mac": "02:00:00:00:00:03"},
             "5": {"endType": 6, "operState": 1, "port": 3, "vlan": 10, "mac": "02:00:00:00:00:05"}}})";
@@ -43,17 +34,6 @@ protected:
     static void deliver(const NlMessage& m) { deliver(m.bytes()); }
     static void deliver(const NlDatagram& d) { deliver(d.bytes()); }
 
-    // The message types the walk looked at, in order.
-    std::vector<int> typesSeen() const {
-        std::vector<int> out;
-        const std::string key = "[hwRtnotifyRecv]=>p_hdr->nlmsg_type=";
-        for (const auto& l : logs) {
-            auto at = l.find(key);
-            if (at != std::string::npos) out.push_back(std::stoi(l.substr(at + key.size())));
-        }
-        return out;
-    }
-
     // The full text of the first captured line containing `key`, without the prefix.
     std::string lineWith(const std::string& key) const {
         for (const auto& l : logs)
@@ -67,12 +47,5 @@ protected:
         key.destIp = ip4(dest);
         key.mask = mask;
         return hwRouteDestTableLookup(&key);
-    }
-    static HwRouteNexthop* findNexthop(HwRouteDest* dest, uint32_t vrf, const char* gw, uint8_t proto) {
-        HwRouteNexthop key{};
-        key.nVrfId = vrf;
-        key.nextHop = ip4(gw);
-        key.protoId = proto;
-        return hwRouteNexthopTableLookup(dest, &key);
     }
 };
