@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+// Defaults: a table statistics request whose u32 value (0xDEADBEEF) shows
+// whether the daemon wrote it.
 struct NmReq {
     uint32_t magic = 0x41445231;
     uint32_t seq = 0x0BADF00D;
@@ -22,29 +24,11 @@ struct NmReq {
     uint8_t valueMark = 3;
     uint8_t type = 2;
     uint16_t len = 4;
-    std::vector<uint8_t> value = {0, 0, 0, 0};
+    std::vector<uint8_t> value = {0xDE, 0xAD, 0xBE, 0xEF};
 };
 
 inline void nmPut(std::vector<uint8_t>& b, uint32_t v, int n) {
     for (int i = n - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
-}
-
-inline std::vector<uint8_t> nmBytes(const NmReq& r) {
-    std::vector<uint8_t> b;
-    nmPut(b, r.magic, 4);
-    nmPut(b, r.seq, 4);
-    nmPut(b, r.func, 4);
-    nmPut(b, r.retcode, 4);
-    nmPut(b, r.cmd, 4);
-    b.push_back(r.indexMark);
-    b.push_back(r.indexNum);
-    nmPut(b, 0, 3);
-    nmPut(b, uint32_t(r.vrf), 4);
-    b.push_back(r.valueMark);
-    b.push_back(r.type);
-    nmPut(b, r.len, 2);
-    b.insert(b.end(), r.value.begin(), r.value.end());
-    return b;
 }
 
 inline std::vector<uint8_t> nmU32(uint32_t v) {
@@ -53,36 +37,32 @@ inline std::vector<uint8_t> nmU32(uint32_t v) {
     return b;
 }
 
-inline uint32_t nmRead32(const std::vector<uint8_t>& b, std::size_t off) {
-    return (uint32_t(b[off]) << 24) | (uint32_t(b[off + 1]) << 16) | (uint32_t(b[off + 2]) << 8) | b[off + 3];
+inline std::vector<uint8_t> nmBytes(const NmReq& r) {
+    std::vector<uint8_t> b;
+    for (uint32_t word : {r.magic, r.seq, r.func, r.retcode, r.cmd}) nmPut(b, word, 4);
+    b.insert(b.end(), {r.indexMark, r.indexNum, 0, 0, 0});
+    nmPut(b, uint32_t(r.vrf), 4);
+    b.insert(b.end(), {r.valueMark, r.type});
+    nmPut(b, r.len, 2);
+    b.insert(b.end(), r.value.begin(), r.value.end());
+    return b;
 }
 
-// Redirects file descriptor 1 into a temporary file until finish().
-class StdoutCapture {
-public:
-    StdoutCapture() {
-        fflush(stdout);
-        saved_ = dup(1);
-        file_ = tmpfile();
-        dup2(fileno(file_), 1);
-    }
-    ~StdoutCapture() { finish(); }
-    std::string finish() {
-        if (file_ == nullptr) return text_;
-        fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        rewind(file_);
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), file_)) > 0) text_.append(buf, n);
-        fclose(file_);
-        file_ = nullptr;
-        return text_;
-    }
-
-private:
-    int saved_ = -1;
-    FILE* file_ = nullptr;
-    std::string text_;
-};
+// What `run` writes on file descriptor 1.
+template <class Run>
+std::string capturedStdout(Run run) {
+    fflush(stdout);
+    const int saved = dup(1);
+    FILE* file = tmpfile();
+    dup2(fileno(file), 1);
+    run();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    rewind(file);
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof(buf), file)) > 0;) text.append(buf, n);
+    fclose(file);
+    return text;
+}
