@@ -20,17 +20,14 @@ struct Path {
     const char* gw = "192.168.1.1";
 };
 
-struct HwPathRec {
-    uint32_t flags, port;
-    uint8_t mac[6];
+// One path record of a recorded IPv4 route object call.
+struct HwRec {
+    uint32_t subnet;
+    bool host;  // a /32 neighbour host entry rather than a route path
+    uint32_t port;
+    uint8_t macLast;
     uint16_t vid;
     uint8_t op;  // 1 add, 2 delete, 0 no change
-};
-
-struct HwEntry {
-    uint32_t subnet;
-    std::vector<HwPathRec> recs;
-    bool host() const { return recs.size() == 1 && recs[0].flags == 0x10; }
 };
 
 inline uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
@@ -59,74 +56,54 @@ protected:
     static int arpAdd(HwArpNode r) { return hwArpAdd(&r); }
     static int arpDel(HwArpNode r) { return hwArpDel(&r); }
     static HwArpNode* findArp(const char* addr, uint32_t vrf = 0) { return hwArpFind(vrf, ip4(addr)); }
-
-    static void requests(const Path& p, HwRouteDest* d, HwRouteNexthop* n) {
-        *d = HwRouteDest{};
-        *n = HwRouteNexthop{};
-        d->vrfId = n->nVrfId = p.vrf;
-        d->destIp = ip4(p.dest);
-        d->mask = 0xffffffffu << (32 - p.len);
-        n->nextHop = ip4(p.gw);
-        n->ifUnit = 5;
-        n->protoId = 9;
-        n->weight = 1;
-    }
-    static int routeAdd(const Path& p, uint32_t publicFamily = 0, void* publicRoute = nullptr) {
-        HwRouteDest d;
-        HwRouteNexthop n;
-        requests(p, &d, &n);
-        return hwRouteRouteAdd(&d, &n, publicFamily, publicRoute);
-    }
-    static int routeDel(const Path& p) {
-        HwRouteDest d;
-        HwRouteNexthop n;
-        requests(p, &d, &n);
-        return hwRouteRouteDel(&d, &n);
-    }
-    static HwRouteDest* findDest(const Path& p) {
-        HwRouteDest d;
-        HwRouteNexthop n;
-        requests(p, &d, &n);
-        return hwRouteDestTableLookup(&d);
-    }
-    static HwRouteNexthop* find(const Path& p) {
-        HwRouteDest d;
-        HwRouteNexthop n;
-        requests(p, &d, &n);
-        return hwRouteNexthopTableLookup(hwRouteDestTableLookup(&d), &n);
-    }
     static uint32_t arpFree() { return hwPoolFreeCount(&ghwRoute.arpPool); }
     std::size_t callCount() const { return hwCalls().size(); }
 
-    // Entries of the IPv4 route object calls recorded from call `from` on.
-    std::vector<HwEntry> entries(std::size_t from = 0) const {
-        std::vector<HwEntry> out;
+    struct Req {
+        HwRouteDest d{};
+        HwRouteNexthop n{};
+        explicit Req(const Path& p) {
+            d.vrfId = n.nVrfId = p.vrf;
+            d.destIp = ip4(p.dest);
+            d.mask = ~0u << (32 - p.len);
+            n.nextHop = ip4(p.gw);
+            n.ifUnit = 5;
+            n.protoId = 9;
+            n.weight = 1;
+        }
+    };
+    static int routeAdd(const Path& p, uint32_t publicFamily = 0, void* publicRoute = nullptr) {
+        Req r(p);
+        return hwRouteRouteAdd(&r.d, &r.n, publicFamily, publicRoute);
+    }
+    static int routeDel(const Path& p) {
+        Req r(p);
+        return hwRouteRouteDel(&r.d, &r.n);
+    }
+    static HwRouteNexthop* find(const Path& p) {
+        Req r(p);
+        return hwRouteNexthopTableLookup(hwRouteDestTableLookup(&r.d), &r.n);
+    }
+
+    // Records of the IPv4 route object calls from call `from` on.
+    std::vector<HwRec> records(std::size_t from = 0) const {
+        std::vector<HwRec> out;
         for (std::size_t c = from; c < hwCalls().size(); ++c) {
             const std::vector<uint8_t>& data = hwCalls()[c].data;
             if (hwCalls()[c].objectId != HW_OBJ_ROUTE4) continue;
-            for (std::size_t pos = 0, len; pos + 28 <= data.size() && (len = data[pos + 19] * 4u) >= 28; pos += len) {
-                HwEntry e{be32(&data[pos + 8]), {}};
+            for (std::size_t pos = 0, len; pos + 28 <= data.size() && (len = data[pos + 19] * 4u) >= 28; pos += len)
                 for (std::size_t r = pos + 28; r + 64 <= pos + len && r + 64 <= data.size(); r += 64 + 8 * data[r + 59]) {
                     const uint8_t* p = &data[r];
-                    HwPathRec rec{be32(p), be32(p + 36), {}, uint16_t(p[50] << 8 | p[51]), p[58]};
-                    std::memcpy(rec.mac, p + 44, 6);
-                    e.recs.push_back(rec);
+                    out.push_back({be32(&data[pos + 8]), be32(p) == 0x10, be32(p + 36), p[49], uint16_t(p[50] << 8 | p[51]),
+                                   p[58]});
                 }
-                out.push_back(e);
-            }
         }
         return out;
     }
-    // Records with op (1 add, 2 delete) for a host entry or a route.
-    int hostOps(const char* addr, uint8_t op, std::size_t from = 0) const { return ops(addr, op, from, true); }
-    int routeOps(const char* dest, uint8_t op, std::size_t from = 0) const { return ops(dest, op, from, false); }
-
-private:
-    int ops(const char* subnet, uint8_t op, std::size_t from, bool host) const {
+    // Records with op (1 add, 2 delete) for a route or, with `host`, a host entry.
+    int ops(const char* subnet, uint8_t op, std::size_t from = 0, bool host = false) const {
         int n = 0;
-        for (const HwEntry& e : entries(from))
-            if (e.host() == host && e.subnet == ip4(subnet))
-                for (const HwPathRec& r : e.recs) n += r.op == op;
+        for (const HwRec& r : records(from)) n += r.host == host && r.subnet == ip4(subnet) && r.op == op;
         return n;
     }
 };

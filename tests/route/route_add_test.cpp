@@ -18,110 +18,75 @@ TEST_F(RouteAdd, RefusesInvalidRequestsButAcceptsDefaultRoute) {
         EXPECT_EQ(find(c.path) != nullptr, c.result == 0) << c.what;
     }
     EXPECT_EQ(ghwRoute.rtAddParamErrCnt, 3u);
-    EXPECT_EQ(ghwRoute.rtAddCnt, 1u);
-    EXPECT_EQ(logCount("[hwRouteRouteAdd]=>ERROR:receive invalid message."), 3);
 }
 
-TEST_F(RouteAdd, NeighbourMatchFollowsEffectiveVrfAddressAndState) {
-    HwRoute6Nexthop pub6{};
+// A new path is ready when its neighbour is known in its effective VRF, is
+// written at once on a point-to-point interface, and otherwise waits with its
+// neighbour probed once, in the path's VRF.
+TEST_F(RouteAdd, NewPathIsReadyWaitingOrWrittenAtOnce) {
+    enum Outcome { Ready, Waits, Written };
     const struct {
         const char* what;
-        uint32_t arpVrf;
         const char* arpAddr;
         uint8_t arpStatus;
         Path path;
-        uint32_t family;
-        bool known;
+        Outcome outcome;
     } cases[] = {
-        {"resolved neighbour of the next hop", 0, "192.168.1.1", hwStatusOk, {}, 0, true},
-        {"neighbour in another VRF", 1, "192.168.1.1", hwStatusOk, {}, 0, false},
-        {"neighbour not resolved", 0, "192.168.1.1", hwStatusIdle, {}, 0, false},
-        {"local path: any neighbour of its VRF in the bucket", 0, "192.168.2.1", hwStatusIdle,
-         {.proto = HW_PROTO_KERNEL}, 0, true},
-        {"IPv6 public route never resolves an IPv4 neighbour", 0, "192.168.1.1", hwStatusOk, {.vrf = 5},
-         HW_AF_INET6, false},
+        {"resolved neighbour of the next hop", "192.168.1.1", hwStatusOk, {}, Ready},
+        {"neighbour in another VRF", "192.168.1.1", hwStatusOk, {.vrf = 3}, Waits},
+        {"neighbour not resolved", "192.168.1.1", hwStatusIdle, {}, Waits},
+        {"local path: any neighbour of its VRF in the bucket", "192.168.2.1", hwStatusIdle, {.proto = HW_PROTO_KERNEL},
+         Ready},
+        {"point-to-point interface", "192.168.9.9", hwStatusOk, {.ifUnit = 6}, Written},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         reinit(HwTestSizes{});
         probes.clear();
-        neighbour(c.arpVrf, c.arpAddr, c.arpStatus);
-        ASSERT_EQ(add(c.path, c.family, c.family ? &pub6 : nullptr), 0);
-        EXPECT_EQ((find(c.path)->flag & NH_RESOLVED) != 0, c.known);
-        EXPECT_EQ(ghwRoute.readyRouteCnt, c.known ? 1u : 0u);
-        EXPECT_EQ(ghwRoute.pendRouteCnt, c.known ? 0u : 1u);
-        EXPECT_EQ(probes.size(), c.known ? 0u : 1u);
+        simClearHwCalls();
+        neighbour(c.arpAddr, c.arpStatus);
+        ASSERT_EQ(add(c.path), 0);
+        EXPECT_EQ(ghwRoute.readyRouteCnt, c.outcome == Ready ? 1u : 0u);
+        EXPECT_EQ(ghwRoute.pendRouteCnt, c.outcome == Waits ? 1u : 0u);
+        EXPECT_EQ(probes.size(), c.outcome == Waits ? 1u : 0u);
+        for (const auto& probe : probes) EXPECT_EQ(probe.vrfId, c.path.vrf);
+        EXPECT_EQ(hwCalls().size(), c.outcome == Written ? 1u : 0u);
     }
 }
 
-TEST_F(RouteAdd, UnknownNeighbourSendsOneProbeAndWaits) {
-    Path p{.vrf = 3, .gw = "192.168.7.9"};
-    ASSERT_EQ(add(p), 0);
-    ASSERT_EQ(probes.size(), 1u);
-    EXPECT_EQ(probes[0].address, ip4("192.168.7.9"));
-    EXPECT_EQ(probes[0].vrfId, 3u);
-    EXPECT_EQ(ghwRoute.pendRouteCnt, 1u);
-    EXPECT_EQ(findDest(p)->readyState, 0);
-    EXPECT_TRUE(hwCalls().empty());
-}
-
-TEST_F(RouteAdd, PointToPointInterfaceGoesToHardwareAtOnce) {
-    Path p{.ifUnit = 6};
-    ASSERT_EQ(add(p), 0);
-    ASSERT_EQ(hwCalls().size(), 1u);
-    EXPECT_EQ(hwCalls()[0].objectId, HW_OBJ_ROUTE4);
-    EXPECT_TRUE(find(p)->flag & NH_HW_OK);
-    EXPECT_EQ(ghwRoute.rtAddPppCnt, 1u);
-    EXPECT_TRUE(probes.empty());
-}
-
 TEST_F(RouteAdd, SecondAddOfActivePathIsOnlyCountedEvenWithNewWeight) {
-    neighbour(0, "192.168.1.1");
-    ASSERT_EQ(add(Path{}), 0);
-    ASSERT_EQ(add(Path{}), 0);
-    ASSERT_EQ(add(Path{.weight = 7}), 0);
+    neighbour("192.168.1.1");
+    for (uint8_t weight : {1, 1, 7}) ASSERT_EQ(add(Path{.weight = weight}), 0);
     EXPECT_EQ(ghwRoute.swNexthopCnt, 1u);
     EXPECT_EQ(find(Path{})->weight, 1);
     EXPECT_EQ(logCount("[hwRouteRouteAdd]=>route exist."), 2);
 }
 
-// Deleted in software and added again before the flush.
-constexpr uint32_t kOps = NH_OP_ADD | NH_OP_DEL | NH_OP_CHANGE;
-
-TEST_F(RouteAdd, ReaddWithSameWeightDropsTheQueuedRemoval) {
-    neighbour(0, "192.168.1.1");
-    HwRouteNexthop* nh = programmed(Path{});
-    ASSERT_EQ(del(Path{}), 0);
-    ASSERT_EQ(add(Path{}), 0);
-    EXPECT_EQ(nh->flag & kOps, 0u);
-    EXPECT_EQ(ghwRoute.readyRouteCnt, 0u);
-    simClearHwCalls();
-    hwRouteUpdate();
-    EXPECT_TRUE(hwCalls().empty());
-}
-
-TEST_F(RouteAdd, ReaddWithNewWeightOnMultipathReprogramsAtOnce) {
-    neighbour(0, "192.168.1.1");
-    neighbour(0, "192.168.1.2");
-    HwRouteNexthop* nh = programmed(Path{.weight = 5});
-    programmed(Path{.gw = "192.168.1.2", .weight = 5});
-    ASSERT_EQ(del(Path{}), 0);
-    simClearHwCalls();
-    ASSERT_EQ(add(Path{.weight = 1}), 0);
-    EXPECT_EQ(hwCalls().size(), 2u);  // out with the old weight, in with the new one
-    EXPECT_EQ(nh->weight, 1);
-    EXPECT_EQ(nh->flag & (kOps | NH_HW_OK), NH_HW_OK);
-    EXPECT_EQ(findDest(Path{})->readyState, 0);
-}
-
-TEST_F(RouteAdd, ReaddWithNewWeightOnSinglePathLeavesHardwareUntouched) {
-    neighbour(0, "192.168.1.1");
-    HwRouteNexthop* nh = programmed(Path{.weight = 5});
-    ASSERT_EQ(del(Path{}), 0);
-    simClearHwCalls();
-    ASSERT_EQ(add(Path{.weight = 1}), 0);
-    EXPECT_TRUE(hwCalls().empty());
-    EXPECT_EQ(nh->weight, 1);
-    EXPECT_EQ(nh->flag & (kOps | NH_HW_OK), NH_HW_OK);
-    EXPECT_EQ(ghwRoute.rtAddNoSameMetricNoDoCnt, 1u);
+// Deleted in software and added again before the flush: the queued delete is
+// dropped. A new weight on one of several paths is written at once (out with
+// the old weight, in with the new one); the only path is left to the flush.
+TEST_F(RouteAdd, ReaddBeforeTheFlushCancelsTheDelete) {
+    const struct {
+        const char* what;
+        bool twoPaths;
+        uint8_t weight;
+        size_t calls;
+        uint32_t ready;
+    } cases[] = {{"same weight", false, 5, 0, 0},
+                 {"new weight, several paths", true, 1, 2, 0},
+                 {"new weight, only path", false, 1, 0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        reinit(HwTestSizes{});
+        for (const char* gw : {"192.168.1.1", "192.168.1.2"}) neighbour(gw);
+        HwRouteNexthop* nh = programmed(Path{.weight = 5});
+        if (c.twoPaths) programmed(Path{.gw = "192.168.1.2", .weight = 5});
+        ASSERT_EQ(del(Path{}), 0);
+        simClearHwCalls();
+        ASSERT_EQ(add(Path{.weight = c.weight}), 0);
+        EXPECT_EQ(hwCalls().size(), c.calls);
+        EXPECT_EQ(ghwRoute.readyRouteCnt, c.ready);
+        EXPECT_EQ(nh->weight, c.weight);
+        EXPECT_EQ(nh->flag & (NH_OP_ADD | NH_OP_DEL | NH_OP_CHANGE | NH_HW_OK), NH_HW_OK);
+    }
 }

@@ -33,7 +33,7 @@ protected:
         explicit Req(const Path& p) {
             d.vrfId = n.nVrfId = p.vrf;
             d.destIp = ip4(p.dest);
-            d.mask = p.len == 0 ? 0 : 0xffffffffu << (32 - p.len);
+            d.mask = p.len == 0 ? 0 : ~0u << (32 - p.len);
             n.nextHop = ip4(p.gw);
             n.ifUnit = p.ifUnit;
             n.protoId = p.proto;
@@ -48,22 +48,15 @@ protected:
         Req r(p);
         return hwRouteRouteDel(&r.d, &r.n);
     }
-    static HwRouteDest* findDest(const Path& p) {
-        Req r(p);
-        return hwRouteDestTableLookup(&r.d);
-    }
     static HwRouteNexthop* find(const Path& p) {
         Req r(p);
         return hwRouteNexthopTableLookup(hwRouteDestTableLookup(&r.d), &r.n);
     }
-    static void neighbour(uint32_t vrf, const char* addr, uint8_t status = hwStatusOk, uint8_t flag = 0) {
+    static void neighbour(const char* addr, uint8_t status = hwStatusOk, uint8_t flag = 0) {
         HwArpNode* a = hwArpNodeAlloc();
         a->ifUnit = 5;
         a->nextHop = ip4(addr);
-        a->outPort = 3;
-        a->vpnVrfid = vrf;
-        a->mac[0] = 0x02;
-        a->status = status & 0xf;
+        a->status = status;
         a->flag = flag;
         hwArpTableAdd(a);
     }

@@ -19,20 +19,19 @@ inline Ip6 ip6(const char* text) {
     return a;
 }
 
-inline HwRouteDest* addDest(uint32_t vrf, const char* ip, const char* mask) {
+inline HwRouteDest* addDest(uint32_t vrf, const char* ip, int len) {
     HwRouteDest* d = hwRouteDestNodeAlloc();
     d->vrfId = vrf;
     d->destIp = ip4(ip);
-    d->mask = ip4(mask);
-    hwListInit(&d->tunList);
+    d->mask = ~0u << (32 - len);
     hwListInit(&d->nhopList);
     hwRouteDestTableAdd(d);
     return d;
 }
 
-inline HwRouteNexthop* addNexthop(HwRouteDest* d, uint32_t vrf, const char* via, uint8_t proto, uint8_t weight = 1) {
+inline HwRouteNexthop* addNexthop(HwRouteDest* d, const char* via, uint8_t proto = 5, uint8_t weight = 1) {
     HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
-    n->nVrfId = vrf;
+    n->nVrfId = d->vrfId;
     n->nextHop = ip4(via);
     n->protoId = proto;
     n->weight = weight;
@@ -41,20 +40,19 @@ inline HwRouteNexthop* addNexthop(HwRouteDest* d, uint32_t vrf, const char* via,
     return n;
 }
 
-inline HwRoute6Dest* addDest6(uint32_t vrf, const char* ip, uint8_t prefixLen) {
+inline HwRoute6Dest* addDest6(uint32_t vrf, const char* ip, uint8_t len) {
     HwRoute6Dest* d = hwRoute6DestNodeAlloc();
     d->vrfId = vrf;
     std::memcpy(d->destIpAddr, ip6(ip).data(), 16);
-    d->prefixLen = prefixLen;
-    hwListInit(&d->tunList);
+    d->prefixLen = len;
     hwListInit(&d->nhopList);
     hwRoute6DestTableAdd(d);
     return d;
 }
 
-inline HwRoute6Nexthop* addNexthop6(HwRoute6Dest* d, uint32_t vrf, const char* via, uint8_t proto) {
+inline HwRoute6Nexthop* addNexthop6(HwRoute6Dest* d, const char* via, uint8_t proto = 5) {
     HwRoute6Nexthop* n = hwRoute6NexthopNodeAlloc();
-    n->nVrfId = vrf;
+    n->nVrfId = d->vrfId;
     std::memcpy(n->nextHop, ip6(via).data(), 16);
     n->protoId = proto;
     hwRoute6NexthopTableAdd(d, n);
@@ -66,7 +64,6 @@ inline HwArpNode* addArp(uint32_t vrf, const char* ip) {
     HwArpNode* a = hwArpNodeAlloc();
     a->vpnVrfid = vrf;
     a->nextHop = ip4(ip);
-    hwListInit(&a->tunList);
     hwArpTableAdd(a);
     return a;
 }
