@@ -168,8 +168,12 @@ void settleStaying4(const HwRouteDest* d, Nh* n) {
         n->flag &= ~NH_CARDUP_PEND;
     } else {
         ghwRoute.hwRouteA6Cnt++;
-        ghwRoute.hwOkRouteCnt++;
-        hwRouteProtoCount(d, n, +1);
+        // The in-hardware counts follow the flag: a path written again while
+        // present (a rewrite after a refused delete) is not counted twice.
+        if (!(f & NH_HW_OK)) {
+            ghwRoute.hwOkRouteCnt++;
+            hwRouteProtoCount(d, n, +1);
+        }
     }
     hwRouteClrAllOp(&n->flag);
 }
@@ -202,10 +206,13 @@ bool settleRemoved4(HwRouteDest* d, Nh* n) {
         LOG("[hwRouteUpdate] del route destIpAddr:%#x nextHop:%#x ", d->destIp, n->nextHop);
         releaseHeldArp(n);
     }
+    const bool wasIn = (n->flag & NH_HW_OK) != 0;
     n->flag &= ~(NH_HW_OK | NH_OP_HW_DEL);
     ghwRoute.hwRouteD5Cnt++;
-    ghwRoute.hwOkRouteCnt--;
-    hwRouteProtoCount(d, n, -1);
+    if (wasIn) {  // a path that never reached hardware leaves the counts alone
+        ghwRoute.hwOkRouteCnt--;
+        hwRouteProtoCount(d, n, -1);
+    }
     if (n->flag & NH_OP_DEL) return freePath4(d, n);
     if (n->flag & NH_OP_BACKUP) {
         ghwRoute.updateBackUpToDelCnt++;
@@ -293,8 +300,10 @@ void settleStaying6(const HwRoute6Dest* d, Nh6* n) {
         n->flag &= ~NH_CARDUP_PEND;
     } else {
         ghwRoute.hwRoute6A1Cnt++;
-        ghwRoute.hwOkRoute6Cnt++;
-        hwRoute6ProtoCount(d, n, +1);
+        if (!(f & NH_HW_OK)) {
+            ghwRoute.hwOkRoute6Cnt++;
+            hwRoute6ProtoCount(d, n, +1);
+        }
     }
     hwRouteClrAllOp(&n->flag);
 }
@@ -322,10 +331,13 @@ bool freePath6(HwRoute6Dest* d, Nh6* n) {
 
 bool settleRemoved6(HwRoute6Dest* d, Nh6* n) {
     if ((n->flag & NH_NEIGH_LOST) && !(n->flag & NH_INDIRECT)) releaseHeldNd6(n);
+    const bool wasIn = (n->flag & NH_HW_OK) != 0;
     n->flag &= ~(NH_HW_OK | NH_OP_HW_DEL);
     ghwRoute.hwRoute6D1Cnt++;
-    ghwRoute.hwOkRoute6Cnt--;
-    hwRoute6ProtoCount(d, n, -1);
+    if (wasIn) {
+        ghwRoute.hwOkRoute6Cnt--;
+        hwRoute6ProtoCount(d, n, -1);
+    }
     if (n->flag & NH_OP_DEL) return freePath6(d, n);
     if (n->flag & NH_OP_BACKUP) {
         ghwRoute.updateBackUp6ToDelCnt++;

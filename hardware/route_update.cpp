@@ -60,16 +60,20 @@ struct Entry {
 
 void startEntry() { std::memset(sEntry, 0, sizeof(sEntry)); }
 
-// Settlement helpers: a path that went into or out of hardware.
+// Settlement helpers: a path that went into or out of hardware. The old set
+// of a direct update is drawn from resolved paths, present or not, so the
+// in-hardware counts move only when the flag really changes.
 void markIn(const HwRouteDest* d, Nh* n, uint32_t* counter) {
-    n->flag |= NH_HW_OK;
     (*counter)++;
+    if (n->flag & NH_HW_OK) return;
+    n->flag |= NH_HW_OK;
     ghwRoute.hwOkRouteCnt++;
     hwRouteProtoCount(d, n, +1);
 }
 void markOut(const HwRouteDest* d, Nh* n, uint32_t* counter) {
-    n->flag &= ~NH_HW_OK;
     (*counter)++;
+    if (!(n->flag & NH_HW_OK)) return;
+    n->flag &= ~NH_HW_OK;
     ghwRoute.hwOkRouteCnt--;
     hwRouteProtoCount(d, n, -1);
 }
