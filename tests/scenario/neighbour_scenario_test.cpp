@@ -64,19 +64,6 @@ TEST_F(NeighbourScenario, DeletedNeighbourIsHeldUntilTheFlushTakesItsRouteOut) {
     EXPECT_EQ(ghwRoute.pendRouteCnt, 1u) << "the route waits for the neighbour again";
 }
 
-TEST_F(NeighbourScenario, HeldNeighbourLearntAgainIsRewrittenWithoutTouchingItsRoutes) {
-    neighbour("10.9.0.2", "02:00:00:00:00:02");
-    routeVia("198.51.100.0", "10.9.0.2");
-    pass();
-    neighbour("10.9.0.2", "02:00:00:00:00:02", NL_DELNEIGH);
-    neighbour("10.9.0.2", "02:00:00:00:00:02");
-    EXPECT_EQ(arp("10.9.0.2")->flag & ARP_FLAG_HELD, 0);
-    EXPECT_EQ(arp("10.9.0.2")->refCnt, 0u);
-    EXPECT_EQ(arp("10.9.0.2")->status, hwStatusOk);
-    EXPECT_EQ(op(hwCalls().back()), 1);
-    EXPECT_EQ(mask(hwCalls().back()), 0xffffffffu);
-}
-
 TEST_F(NeighbourScenario, RefusedHostEntryKeepsRoutesWaitingAndAnIdenticalReportChangesNothing) {
     platformConfig(R"({"interfaces": {"3": {"endType": 6, "mac": "02:00:00:00:00:03", "vlan": 0, "operState": 1}},
                        "hardware": {"refuse": [{"objectId": 338, "fromCall": 1, "count": 1}]}})");
@@ -116,26 +103,6 @@ TEST_F(NeighbourScenario, WrongLengthAddressIsIgnoredNotReadPastItsEnd) {
     nlDeliver(m);
     EXPECT_EQ(ghwRoute.arpAddParamErrNexthopNullCnt, 1u);
     EXPECT_EQ(ghwRoute.swArpCnt, 0u);
-}
-
-TEST_F(NeighbourScenario, BurstOfAddsAndDeletesLeavesTablesPoolsAndHardwareConsistent) {
-    const uint32_t arpFree = hwPoolFreeCount(&ghwRoute.arpPool);
-    char addr[32];
-    for (int round = 0; round < 10000; ++round) {
-        std::snprintf(addr, sizeof addr, "10.9.0.%d", 2 + round % 5);
-        neighbour(addr, round % 3 ? "02:00:00:00:00:02" : "02:00:00:00:00:03", round % 2 ? NL_DELNEIGH : NL_NEWNEIGH);
-    }
-    for (int i = 2; i < 7; ++i) {
-        std::snprintf(addr, sizeof addr, "10.9.0.%d", i);
-        neighbour(addr, "02:00:00:00:00:02", NL_DELNEIGH);
-    }
-    EXPECT_EQ(ghwRoute.swArpCnt, 0u);
-    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.arpPool), arpFree);
-    EXPECT_EQ(ghwRoute.hwOkArpCnt, 0u);
-    // Every host entry added was deleted again.
-    int balance = 0;
-    for (const SimHwCall& c : hwCalls()) balance += op(c) == 1 ? 1 : op(c) == 2 ? -1 : 0;
-    EXPECT_EQ(balance, 0);
 }
 
 }  // namespace

@@ -131,35 +131,6 @@ TEST_F(RouteScenario, Protocol3WeightIsItsPreferenceAndBeatsAWorsePreferredProto
     EXPECT_NE(old->flag & NH_OP_ADD, 0u) << "the pushed-out path competes again";
 }
 
-TEST_F(RouteScenario, DeleteAndReaddWithTheSameWeightBeforeTheFlushSendsNothing) {
-    neighbour("10.9.0.2", "02:00:00:00:00:02");
-    route(NL_NEWROUTE, "198.51.100.0", 24, "10.9.0.2", kEth);
-    pass();
-    const std::size_t before = calls();
-    nlDeliver(NlDatagram{nlRoute({.type = NL_DELROUTE, .prefixLen = 24, .protocol = 4, .dst = "198.51.100.0", .gateway = "10.9.0.2", .oif = kEth, .weight = 1u}),
-                         nlRoute({.prefixLen = 24, .protocol = 4, .dst = "198.51.100.0", .gateway = "10.9.0.2", .oif = kEth, .weight = 1u})});
-    pass();
-    EXPECT_EQ(calls(), before);
-    EXPECT_EQ(ghwRoute.rtAddSameMetricReadyDelCnt, 1u);
-    const HwRouteNexthop* nh = findPath(kDest, kMask24, kNh2);
-    EXPECT_EQ(nh->flag & NH_OP_MASK, 0u);
-    EXPECT_NE(nh->flag & NH_HW_OK, 0u);
-}
-
-TEST_F(RouteScenario, ReweightingTheOnlyPathBeforeTheFlushKeepsItInHardware) {
-    neighbour("10.9.0.2", "02:00:00:00:00:02");
-    route(NL_NEWROUTE, "198.51.100.0", 24, "10.9.0.2", kEth, 4, 1);
-    pass();
-    const std::size_t before = calls();
-    route(NL_DELROUTE, "198.51.100.0", 24, "10.9.0.2", kEth, 4, 1);
-    route(NL_NEWROUTE, "198.51.100.0", 24, "10.9.0.2", kEth, 4, 7);
-    EXPECT_EQ(ghwRoute.rtAddNoSameMetricNoDoCnt, 1u);
-    const HwRouteNexthop* nh = findPath(kDest, kMask24, kNh2);
-    EXPECT_EQ(nh->weight, 7);
-    EXPECT_EQ(nh->flag & (NH_OP_DEL | NH_OP_CHANGE), 0u);
-    EXPECT_EQ(calls(), before);
-}
-
 TEST_F(RouteScenario, DeletesAreRefusedTwiceAndPendingPathsAreFreedAtOnce) {
     const uint32_t destFree = hwPoolFreeCount(&ghwRoute.destPool);
     const uint32_t nhFree = hwPoolFreeCount(&ghwRoute.nexthopPool);
@@ -190,28 +161,6 @@ TEST_F(RouteScenario, PointToPointRouteIsWrittenAtOnceWithTheInterfaceAsPort) {
     EXPECT_BYTES(lastCall(), header4(0, kDest, kMask24, 1, 23).add(ptpPath).b);
     EXPECT_TRUE(probes.empty());
     EXPECT_EQ(ghwRoute.rtAddPppCnt, 1u);
-}
-
-TEST_F(RouteScenario, TwoLargeDestinationsGoOutInTwoCallsOfOnePass) {
-    HwTestSizes sizes;
-    sizes.ecmpMaxNum = 16;
-    reinit(sizes);
-    char addr[32];
-    for (int i = 2; i < 13; ++i) {
-        std::snprintf(addr, sizeof addr, "10.9.0.%d", i);
-        neighbour(addr, "02:00:00:00:00:44");
-    }
-    const std::size_t before = calls();
-    for (const char* dest : {"198.51.100.0", "203.0.113.0"}) {
-        for (int i = 2; i < 13; ++i) {
-            std::snprintf(addr, sizeof addr, "10.9.0.%d", i);
-            route(NL_NEWROUTE, dest, 24, addr, kEth);
-        }
-    }
-    pass();  // 28 + 11 x 64 bytes each: two batches
-    EXPECT_EQ(calls() - before, 2u);
-    EXPECT_EQ(ghwRoute.updateSendMsgCnt, 2u);
-    EXPECT_EQ(ghwRoute.readyRouteCnt, 0u);
 }
 
 TEST_F(RouteScenario, RefusedBatchReturnsToTheReadyListIsSkippedOnceAndRetried) {
