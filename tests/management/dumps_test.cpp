@@ -26,8 +26,6 @@ std::string addr(const void* p) {
     return b;
 }
 
-std::string sp(int n) { return std::string(std::size_t(n), ' '); }
-
 int occurrences(const std::string& text, const std::string& what) {
     int n = 0;
     for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
@@ -41,24 +39,23 @@ protected:
     static std::string show(int32_t section, int32_t limit) {
         return capturedStdout([&] { activeShow(section, limit); });
     }
-    static HwRouteDest* dest4(uint32_t ip) {
-        HwRouteDest* d = hwRouteDestNodeAlloc();
+    template <class Dest>
+    static Dest* dest(Dest* d, void (*add)(Dest*)) {
         hwListInit(&d->nhopList);
         hwListInit(&d->tunList);
-        d->vrfId = 3;
-        d->destIp = ip;
-        d->mask = ip4("255.255.0.0");
-        hwRouteDestTableAdd(d);
+        add(d);
         return d;
+    }
+    static HwRouteDest* dest4(uint32_t ip) {
+        HwRouteDest* d = hwRouteDestNodeAlloc();
+        d->vrfId = 3, d->destIp = ip, d->mask = ip4("255.255.0.0");
+        return dest(d, hwRouteDestTableAdd);
     }
     static HwRoute6Dest* dest6(const char* text) {
         HwRoute6Dest* d = hwRoute6DestNodeAlloc();
-        hwListInit(&d->nhopList);
-        hwListInit(&d->tunList);
         inet_pton(AF_INET6, text, d->destIpAddr);
         d->prefixLen = 32;
-        hwRoute6DestTableAdd(d);
-        return d;
+        return dest(d, hwRoute6DestTableAdd);
     }
 };
 
@@ -74,31 +71,24 @@ TEST_F(Dumps, DestinationLimitEndsTheWholeDump) {
     for (uint32_t i = 0; i < 10; ++i) dest4(ip4("10.0.0.0") + (i << 16));
     const std::string nested = "\n\r               nhopNum--";
     EXPECT_EQ(occurrences(show(1, 5), nested), 5);
-    EXPECT_EQ(occurrences(show(1, 0), nested), 10);
+    EXPECT_EQ(occurrences(show(1, 0), nested), 10) << "0: no limit";
     const std::string all = show(16, 5);
     EXPECT_EQ(occurrences(all, nested), 5);
     EXPECT_EQ(all.find("[2]activeShow"), std::string::npos);
-    EXPECT_NE(show(16, 0).find("[15]activeShow all tunnel table show"), std::string::npos);
-
     for (const char* a : {"2001:db8:1::", "2001:db8:2::", "2001:db8:3::", "2001:db8:4::"}) dest6(a);
     EXPECT_EQ(occurrences(show(10, 3), "  --0    --2001:db8:"), 3);
 }
 
-// One record of each kind, its formatted fields set, found in its section as
-// one row (destinations with their next hop nested below).
+// One record of each kind in its section: the row start and the fields whose
+// formatting is not plain decimal (addresses, MAC, label parts, hex flags).
 TEST_F(Dumps, EachRecordKindPrintsItsRow) {
     HwRouteDest* d = dest4(ip4("10.1.0.0"));
     HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
-    n->ifUnit = 7;
-    n->nextHop = ip4("10.1.0.1");
-    n->routeFlag = 0x10;
+    n->nextHop = ip4("10.1.0.1"), n->pDestEntry = d, n->label1 = (100u << 12) | 0x1FF;
     memcpy(n->srcMac, MAC, 6);
-    n->pDestEntry = d;
-    n->label1 = (100u << 12) | 0x1FF;
     hwRouteNexthopTableAdd(d, n);
     HwRouteIlmNode* ilm = hwRouteIlmNodeAlloc();
-    ilm->nextHop = ip4("192.168.1.2");
-    ilm->mplsLabel = (500u << 12) | (5u << 9) | (1u << 8) | 64;
+    ilm->nextHop = ip4("192.168.1.2"), ilm->mplsLabel = (500u << 12) | (5u << 9) | (1u << 8) | 64;
     ilm->ilmFlags = 0x12;
     hwRouteIlmTableAdd(ilm);
     HwRouteL2vpnNode* pw = hwRouteL2vpnNodeAlloc();
@@ -106,71 +96,42 @@ TEST_F(Dumps, EachRecordKindPrintsItsRow) {
                            {10, 9, 8, 7}, 3, nullptr};
     hwRouteL2vpnTableAdd(pw);
     HwArpNode* arp = hwArpNodeAlloc();
-    arp->nextHop = ip4("10.0.0.1");
+    arp->nextHop = ip4("10.0.0.1"), arp->flag = 2;
     memcpy(arp->mac, MAC, 6);
-    arp->flag = 2;
     hwArpTableAdd(arp);
     HwRoute6Dest* d6 = dest6("2001:db8::");
-    HwRoute6Nexthop* n6 = hwRoute6NexthopNodeAlloc();
-    inet_pton(AF_INET6, "2001:db8::1", n6->nextHop);
-    n6->afNextHop = 10;
-    n6->pDestEntry = d6;
-    hwRoute6NexthopTableAdd(d6, n6);
     HwNd6Node* nd = hwNd6NodeAlloc();
-    memcpy(nd->nextHop, n6->nextHop, 16);
+    inet_pton(AF_INET6, "2001:db8::1", nd->nextHop);
     memcpy(nd->macAddr, MAC, 6);
-    nd->flag = 4;
     hwNd6TableAdd(nd);
     HwRouteTunNode* tun = hwRouteTunNodeAlloc();
-    tun->tunFamily = 2;
     memcpy(tun->nextHopDst, "\x02\x02\x02\x02", 4);
-    tun->nexthopMask = 0xFFFFFF00;
-    memcpy(tun->dest, d6->destIpAddr, 16);
-    tun->routeFamily = 10;
+    tun->nexthopMask = 0xFFFFFF00, tun->tunFamily = 2;
     hwRouteTunTableAdd(tun);
 
     const std::string mac = "--00:11:22:aa:bb:cc--";
-    const std::pair<int32_t, std::string> rows[] = {
-        {1, "\n\r 1     --" + addr(d) + " --3    --10.1.0.0       --255.255.0.0    --0         --0             --1  "
-                                         "       \n\r"},
-        {1, "\n\r               1      --" + addr(n) + "    --0     --7     --10.1.0.1       --0      --0     --0   "
-                                                     "   --0x0000010--0x00000000" + mac + "0           --0           "
-                                                     "--0            --0               --0 --" + addr(d) + "--100   --0     \n\r"},
-        {5, "\n\r 1     --" + addr(ilm) + " --0     --192.168.1.2    --0       --0    --0        --64     --5      "
-                                           "--500      --0x000012--0     \n\r"},
-        {7, "\n\r 1     --" + addr(pw) + "   --12   --1      --2     --0x00000005--3     --100  --101        --2    "
-                                          "      --3          --200        --1000        --2000        --3000       "
-                                          " --1         --255       --2         --64        --10.9.8.7" +
-                sp(31) + "--3     \n\r"},
-        {9, "\n\r 1     --10.0.0.1       " + mac + "0     --0        --0      --0       --0     --0     --0         "
-                                               "--0x02\n\r"},
-        {10, "\n\r 1     --" + addr(d6) + "  --0    --2001:db8::" + sp(29) +
-                 "--32       --0         --0             --1         \n\r"},
-        {10, "\n\r               1      --" + addr(n6) + "     --0     --0     --2001:db8::1" + sp(28) +
-                 "--0      --0     --0      --0x0000000--0x00000000--00:00:00:00:00:00--10       --0      --0    "
-                 "       --0           --0            --0 --" + addr(d6) + "\n\r"},
-        {14, "\n\r 1     --" + addr(nd) + "--0     --0        --2001:db8::1" + sp(28) + "--0      --0       " +
-                 mac + "0     --0     --0         --0x4--0          \n\r"},
-        {15, "\n\r 1     --" + addr(tun) + " --0    --2        --0           --0.0.0.0" + sp(32) + "--2.2.2.2" +
-                 sp(32) + "--0x0ffffff00--2001:db8::" + sp(29) + "--0x00000000--0      --0      --0            "
-                 "--0     --10         --0--0     \n\r"},
+    const std::pair<int32_t, std::vector<std::string>> rows[] = {
+        {1, {"\n\r 1     --" + addr(d) + " --3    --10.1.0.0       --255.255.0.0    --0 ",
+             "\n\r               1      --" + addr(n) + "    --0     --0     --10.1.0.1       --", mac,
+             "--" + addr(d) + "--100   --0     \n\r"}},
+        {5, {"\n\r 1     --" + addr(ilm) + " --0     --192.168.1.2    --", "--64     --5      --500      --0x000012"}},
+        {7, {"\n\r 1     --" + addr(pw) + "   --12   --1      --2     --0x00000005--", "--10.9.8.7  "}},
+        {9, {"\n\r 1     --10.0.0.1       " + mac, "--0x02\n\r"}},
+        {10, {"\n\r 1     --" + addr(d6) + "  --0    --2001:db8::" + std::string(29, ' ') + "--32 "}},
+        {14, {"\n\r 1     --" + addr(nd) + "--0     --0        --2001:db8::1  ", mac}},
+        {15, {"\n\r 1     --" + addr(tun) + " --0    --2        --0  ", "--2.2.2.2  ", "--0x0ffffff00--"}},
     };
-    for (const auto& [section, row] : rows) {
+    for (const auto& [section, fields] : rows) {
         const std::string out = show(section, 0);
-        EXPECT_NE(out.find(row), std::string::npos) << "section " << section << " lacks\n" << row << "\nin\n" << out;
+        for (const std::string& f : fields) EXPECT_NE(out.find(f), std::string::npos) << section << ": " << f << out;
     }
-    EXPECT_STREQ(llAddrConvert(MAC, 1), "00");
-    const uint8_t twelve[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    EXPECT_STREQ(llAddrConvert(twelve, 12), "01:02:03:04:05:06:07:08:09:0a") << "at most ten octets";
 }
 
 TEST_F(Dumps, CounterSummaryEndsWithTheNd6Line) {
     ghwRoute.hwOkNd6Cnt = 4;
     ghwRoute.hwErrNd6Cnt = 1;
     const std::string out = capturedStdout([] { routeCount(0); });
-    const std::string last = "\n\r hardware ok nd6Cnt : 4,hardware error nd6Cnt : 1 \n\r ";
-    ASSERT_GE(out.size(), last.size());
-    EXPECT_EQ(out.substr(out.size() - last.size()), last);
+    EXPECT_TRUE(out.ends_with("\n\r hardware ok nd6Cnt : 4,hardware error nd6Cnt : 1 \n\r ")) << out;
     EXPECT_EQ(out.find("verbose information"), std::string::npos);
 }
 
@@ -187,8 +148,6 @@ TEST_F(Dumps, VerboseDumpPrintsEveryCounterOnceAfterTheSummary) {
     }
     EXPECT_EQ(labels.size(), HW_COUNTERS4 + HW_COUNTERS6 + 3);
     EXPECT_LT(out.find("[real nd6 information]"), out.find("[route verbose information]"));
-    const std::string end = "\n\r nd6changeRouteAddCnt:0,nd6changeReadyAddCnt:0\n\r";
-    EXPECT_EQ(out.substr(out.size() - end.size()), end);
 }
 
 }  // namespace

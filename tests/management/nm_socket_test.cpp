@@ -36,25 +36,16 @@ protected:
         close(ghwRoute.nmSock);
         unlink(path_.c_str());
         hwRouteNmSockPath = HW_NM_SOCKET_PATH;
-        hwRouteNmSockMode = 0600;
         HwTest::TearDown();
     }
 
     std::string path_;
 };
 
-TEST_F(NmSocket, SocketFileIsOwnerOnlyByDefaultAndTakesTheConfiguredMode) {
+TEST_F(NmSocket, SocketFileIsOwnerOnly) {
     struct stat st{};
     ASSERT_EQ(stat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-    close(ghwRoute.nmSock);
-    hwRouteNmSockMode = 0660;
-    ghwRoute.nmSock = hwRouteNmSockOpen();  // also replaces the stale socket file
-    ASSERT_GT(ghwRoute.nmSock, 0);
-    ASSERT_EQ(stat(path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0660u);
 }
 
 // A connection carries one request after its big-endian length and gets the
@@ -68,13 +59,7 @@ TEST_F(NmSocket, EachConnectionCarriesOneFramedRequest) {
         return f;
     };
     const std::vector<uint8_t> request = nmBytes({.cmd = 3});
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> sent;
-        std::vector<uint8_t> reply;
-        const char* line;
-    };
-    const Case cases[] = {
+    const struct { const char* what; std::vector<uint8_t> sent, reply; const char* line; } cases[] = {
         {"request", framed(request), framed(nmBytes({.cmd = 3, .value = nmU32(21)})), "enter func 5"},
         {"refused request", framed(std::vector<uint8_t>(request.begin(), request.begin() + 20)), nmU32(0),
          "lenRx 20 err"},
@@ -82,7 +67,7 @@ TEST_F(NmSocket, EachConnectionCarriesOneFramedRequest) {
         {"nothing", {}, {}, "recv timeout"},
         {"the length and half the request", framed(request, 18), {}, "recv timeout"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         logs.clear();
         const uint32_t timeouts = hwNmRecvTimeoutCnt;
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -108,24 +93,19 @@ TEST_F(NmSocket, EachConnectionCarriesOneFramedRequest) {
 }
 
 // The operator client, run as a separate process, with no daemon to ask.
-TEST(NmClient, ExplainsAMissingDaemonAndBadArguments) {
+TEST(NmClient, ExplainsAMissingDaemon) {
     const std::string client =
         std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "hwroute-nm";
     if (access(client.c_str(), X_OK) != 0) GTEST_SKIP() << "hwroute-nm is not built next to the tests";
-    std::string out;
-    auto run = [&](const std::string& args) {
-        out.clear();
-        FILE* p = popen((client + " " + args + " 2>&1").c_str(), "r");
-        char buf[512];
-        for (std::size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
-        const int st = pclose(p);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    };
     const std::string absent = "/tmp/hwroute-nm-absent-" + std::to_string(getpid()) + ".sock";
-    EXPECT_EQ(run("--socket " + absent + " count"), 1);
+    FILE* p = popen((client + " --socket " + absent + " count 2>&1").c_str(), "r");
+    std::string out;
+    char buf[512];
+    for (std::size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+    const int st = pclose(p);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << st;
     EXPECT_NE(out.find("cannot connect to " + absent + ": "), std::string::npos) << out;
     EXPECT_NE(out.find("(is hwroute running?)"), std::string::npos) << out;
-    EXPECT_EQ(run("table-stats no-such-item"), 2) << out;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // process's standard output.
 #pragma once
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,16 +13,10 @@
 // Defaults: a table statistics request whose u32 value (0xDEADBEEF) shows
 // whether the daemon wrote it.
 struct NmReq {
-    uint32_t magic = 0x41445231;
-    uint32_t seq = 0x0BADF00D;
-    uint32_t func = 5;
-    uint32_t retcode = 0;
-    uint32_t cmd = 0;
-    uint8_t indexMark = 1;
-    uint8_t indexNum = 0;
+    uint32_t magic = 0x41445231, seq = 0x0BADF00D, func = 5, retcode = 0, cmd = 0;
+    uint8_t indexMark = 1, indexNum = 0;
     int32_t vrf = 0;
-    uint8_t valueMark = 3;
-    uint8_t type = 2;
+    uint8_t valueMark = 3, type = 2;
     uint16_t len = 4;
     std::vector<uint8_t> value = {0xDE, 0xAD, 0xBE, 0xEF};
 };
@@ -32,9 +26,7 @@ inline void nmPut(std::vector<uint8_t>& b, uint32_t v, int n) {
 }
 
 inline std::vector<uint8_t> nmU32(uint32_t v) {
-    std::vector<uint8_t> b;
-    nmPut(b, v, 4);
-    return b;
+    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
 }
 
 inline std::vector<uint8_t> nmBytes(const NmReq& r) {
@@ -51,18 +43,7 @@ inline std::vector<uint8_t> nmBytes(const NmReq& r) {
 // What `run` writes on file descriptor 1.
 template <class Run>
 std::string capturedStdout(Run run) {
-    fflush(stdout);
-    const int saved = dup(1);
-    FILE* file = tmpfile();
-    dup2(fileno(file), 1);
+    testing::internal::CaptureStdout();
     run();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    rewind(file);
-    std::string text;
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof(buf), file)) > 0;) text.append(buf, n);
-    fclose(file);
-    return text;
+    return testing::internal::GetCapturedStdout();
 }

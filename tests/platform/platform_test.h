@@ -4,11 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "hwroute/platform.h"
 #include "sim.h"
@@ -24,6 +23,13 @@ protected:
     }
 };
 
+// One hardware call with a small octet payload; returns the hardware's answer.
+inline int hwSend(uint32_t objectId, std::vector<uint8_t> bytes = {0xab}) {
+    octet o{bytes.data(), uint32_t(bytes.size())};
+    HwScalarReq req{objectId, &o, 0, 1};
+    return kivScalarSetApi(0, 0, &req);
+}
+
 // The answers an operator would see for one unit.
 struct UnitAnswers {
     int macRc, operRc, endRc, recordRc, indexRc, tunnelRc;
@@ -33,20 +39,15 @@ struct UnitAnswers {
 
 inline UnitAnswers queryUnit(uint32_t unit) {
     UnitAnswers a{};
-    uint8_t macBuf[32] = {};
-    octet macOctet{macBuf, sizeof(macBuf)};
+    octet macOctet{a.mac, sizeof(a.mac)};
     a.macRc = sysIFGet(unit, 33, &macOctet);
-    std::copy(macBuf, macBuf + 6, a.mac);
     a.operRc = sysIFGet(unit, 31, &a.operState);
     a.endRc = kivIfGetApi(unit, 7, &a.endType);
     SysIndexIfRecord rec{};
     a.recordRc = sysIndexTrans(unit, 6, &rec);
-    a.port = rec.word[0];
-    a.vlan = rec.word[4];
-    a.recordEndType = rec.word[5];
+    a.port = rec.word[0], a.vlan = rec.word[4], a.recordEndType = rec.word[5];
     a.indexRc = kivIndexTrans(unit, 9, &a.index);
-    uint8_t tun[64];
-    std::memset(tun, 0xee, sizeof(tun));
+    uint8_t tun[64] = {};
     octet tunOctet{tun, sizeof(tun)};
     a.tunnelRc = kivIfGetApi(unit, 5211, &tunOctet);
     a.tick = uint32_t(tun[2]) << 24 | uint32_t(tun[3]) << 16 | uint32_t(tun[4]) << 8 | tun[5];
