@@ -19,6 +19,9 @@ constexpr uint32_t kEth = 5, kSubIf = 6;
 constexpr uint32_t kNewPath = NH_OP_ADD | NH_RESOLVED;  // the resolved new path of a route add
 constexpr uint32_t kPresent = NH_HW_OK | NH_RESOLVED;   // a path present in hardware
 
+// A path via 192.168.1.<octet>; `marks` are the standby and backup bits expected after.
+struct P { int octet; uint32_t flag; uint8_t weight = 1; bool neighbour = true; uint32_t marks = 0; };
+
 class HwRouteTest : public HwTest {
 protected:
     void SetUp() override {
@@ -67,8 +70,8 @@ protected:
         a->nextHop = ip4(ip);
         a->ifUnit = kEth;
         a->outPort = 7;
-        const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, uint8_t(a->nextHop & 0xff)};
-        std::memcpy(a->mac, mac, 6);
+        std::memcpy(a->mac, "\x00\x11\x22\x33\x44", 5);
+        a->mac[5] = uint8_t(a->nextHop & 0xff);
         a->status = hwStatusOk;
         hwListInit(&a->tunList);
         hwArpTableAdd(a);
@@ -81,22 +84,24 @@ protected:
         return path(d, via, flag, weight);
     }
 
+    // The paths of a table row, created in row order (the last comes first in list order).
+    std::vector<HwRouteNexthop*> paths(HwRouteDest* d, const std::vector<P>& ps) {
+        std::vector<HwRouteNexthop*> out;
+        for (const P& p : ps) {
+            const std::string via = "192.168.1." + std::to_string(p.octet);
+            out.push_back(p.neighbour ? linked(d, via.c_str(), p.flag, p.weight) : path(d, via.c_str(), p.flag));
+        }
+        return out;
+    }
+
     // The entry hwRouteInsertDataToBuf builds for `d` (empty: nothing to send).
     std::vector<uint8_t> build(HwRouteDest* d) {
         static uint8_t buf[HW_ROUTE_ENTRY_MAX];
         std::memset(buf, 0xee, sizeof(buf));
         uint32_t len = 12345;
         EXPECT_EQ(hwRouteInsertDataToBuf(buf, &len, d), 0);
-        EXPECT_LE(len, HW_ROUTE_ENTRY_MAX);
         EXPECT_TRUE(len != 0 || buf[0] == 0xee) << "an empty build wrote to the buffer";
         return std::vector<uint8_t>(buf, buf + len);
-    }
-
-    std::vector<SimHwCall> callsOf(uint32_t objectId) const {
-        std::vector<SimHwCall> out;
-        for (const auto& c : hwCalls())
-            if (c.objectId == objectId) out.push_back(c);
-        return out;
     }
 };
 
@@ -104,9 +109,6 @@ inline void expectBytes(const std::vector<uint8_t>& actual, const std::string& e
     const std::vector<uint8_t> expected = hexBytes(expectedHex);
     EXPECT_EQ(actual, expected) << "actual:\n" << hexDump(actual) << "\nexpected:\n" << hexDump(expected);
 }
-
-inline uint32_t hdrFlags(const std::vector<uint8_t>& e) { return beRead32(e.data()); }
-inline int hdrNextHopNum(const std::vector<uint8_t>& e) { return e.at(16); }
 
 // (last octet of the next hop, op) of each next-hop record of an IPv4 entry.
 using Ops = std::vector<std::pair<int, int>>;

@@ -7,18 +7,6 @@
 
 namespace {
 
-// Add and delete records of one host entry or route must alternate,
-// starting with an add; counts the breaks and whether it ends in hardware.
-struct Alternation {
-    int faults = 0;
-    bool present = false;
-    void see(uint8_t op) {
-        if (op != 1 && op != 2) return;  // records of kept paths
-        faults += (op == 1) == present;
-        present = op == 1;
-    }
-};
-
 TEST_F(NeighTest, BurstOfAddsChangesAndDeletesLeavesHardwareAndPoolsConsistent) {
     auto pools = [] {
         return std::vector{hwPoolFreeCount(&ghwRoute.arpPool), hwPoolFreeCount(&ghwRoute.destPool),
@@ -44,15 +32,18 @@ TEST_F(NeighTest, BurstOfAddsChangesAndDeletesLeavesHardwareAndPoolsConsistent) 
     for (const Path& r : routes) ASSERT_EQ(routeDel(r), 0);
     hwRouteUpdate();
 
-    std::map<uint32_t, Alternation> hosts, paths;
-    for (const HwRec& r : records()) (r.host ? hosts : paths)[r.subnet].see(r.op);
-    EXPECT_EQ(hosts.size(), 4u);
-    EXPECT_EQ(paths.size(), 4u);
-    for (auto* seen : {&hosts, &paths})
-        for (const auto& [subnet, s] : *seen) {
-            EXPECT_EQ(s.faults, 0) << std::hex << subnet;
-            EXPECT_FALSE(s.present) << std::hex << subnet << " left in hardware";
-        }
+    // Add and delete records of each host entry and route alternate, starting with an add.
+    std::map<std::pair<bool, uint32_t>, bool> present;
+    int faults = 0;
+    for (const HwRec& r : records()) {
+        if (r.op != 1 && r.op != 2) continue;  // records of kept paths
+        bool& in = present[{r.host, r.subnet}];
+        faults += (r.op == 1) == in;
+        in = r.op == 1;
+    }
+    EXPECT_EQ(faults, 0);
+    EXPECT_EQ(present.size(), 8u) << "4 host entries and 4 routes";
+    for (const auto& [key, in] : present) EXPECT_FALSE(in) << std::hex << key.second << " left in hardware";
     EXPECT_EQ(pools(), poolsBefore);
     EXPECT_EQ(ghwRoute.swArpCnt + ghwRoute.pendRouteCnt + ghwRoute.readyRouteCnt, 0u);
     EXPECT_EQ(ghwRoute.hwOkArpCnt + ghwRoute.hwOkRouteCnt, 0u);

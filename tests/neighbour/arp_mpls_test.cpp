@@ -79,11 +79,9 @@ TEST_F(NeighTest, L2vpnEntriesCountOnTheirPublicRouteOnlyWhileNotWaiting) {
 
     ASSERT_EQ(arpDel(arp("192.168.1.1")), 0);
     EXPECT_EQ(p->flag & (NH_WAIT_L2VPN_ARP | NH_NEIGH_LOST | NH_RESOLVED), NH_WAIT_L2VPN_ARP | NH_NEIGH_LOST);
-    ASSERT_NE(findArp("192.168.1.1"), nullptr);  // held: the flush needs its MAC for the delete
     const std::size_t before = callCount();
     hwRouteUpdate();
     EXPECT_EQ(ops("10.1.0.0", 2, before), 1);
-    EXPECT_EQ(findArp("192.168.1.1"), nullptr);
 }
 
 TEST_F(NeighTest, TunnelsAreBoundOnArrivalKeptOnceAcrossAChangeAndDestroyedOnDeparture) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hwroute/bewriter.h"
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
 #include "hwroute/neighbour.h"
@@ -13,24 +14,11 @@
 #include "hwroute/tables.h"
 #include "hwtest.h"
 
-struct Path {
-    uint32_t vrf = 0;
-    const char* dest = "10.1.0.0";
-    int len = 16;
-    const char* gw = "192.168.1.1";
-};
+struct Path { uint32_t vrf = 0; const char* dest = "10.1.0.0"; int len = 16; const char* gw = "192.168.1.1"; };
 
-// One path record of a recorded IPv4 route object call.
-struct HwRec {
-    uint32_t subnet;
-    bool host;  // a /32 neighbour host entry rather than a route path
-    uint32_t port;
-    uint8_t macLast;
-    uint16_t vid;
-    uint8_t op;  // 1 add, 2 delete, 0 no change
-};
-
-inline uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+// One path record of a recorded IPv4 route object call: `host` for a /32
+// neighbour host entry rather than a route path; op 1 add, 2 delete, 0 no change.
+struct HwRec { uint32_t subnet; bool host; uint32_t port; uint8_t macLast; uint16_t vid; uint8_t op; };
 
 class NeighTest : public HwTest {
 protected:
@@ -76,14 +64,8 @@ protected:
         Req r(p);
         return hwRouteRouteAdd(&r.d, &r.n, publicFamily, publicRoute);
     }
-    static int routeDel(const Path& p) {
-        Req r(p);
-        return hwRouteRouteDel(&r.d, &r.n);
-    }
-    static HwRouteNexthop* find(const Path& p) {
-        Req r(p);
-        return hwRouteNexthopTableLookup(hwRouteDestTableLookup(&r.d), &r.n);
-    }
+    static int routeDel(const Path& p) { Req r(p); return hwRouteRouteDel(&r.d, &r.n); }
+    static HwRouteNexthop* find(const Path& p) { Req r(p); return hwRouteNexthopTableLookup(hwRouteDestTableLookup(&r.d), &r.n); }
 
     // Records of the IPv4 route object calls from call `from` on.
     std::vector<HwRec> records(std::size_t from = 0) const {
@@ -94,7 +76,7 @@ protected:
             for (std::size_t pos = 0, len; pos + 28 <= data.size() && (len = data[pos + 19] * 4u) >= 28; pos += len)
                 for (std::size_t r = pos + 28; r + 64 <= pos + len && r + 64 <= data.size(); r += 64 + 8 * data[r + 59]) {
                     const uint8_t* p = &data[r];
-                    out.push_back({be32(&data[pos + 8]), be32(p) == 0x10, be32(p + 36), p[49], uint16_t(p[50] << 8 | p[51]),
+                    out.push_back({beRead32(&data[pos + 8]), beRead32(p) == 0x10, beRead32(p + 36), p[49], uint16_t(p[50] << 8 | p[51]),
                                    p[58]});
                 }
         }
