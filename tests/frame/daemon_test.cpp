@@ -18,15 +18,10 @@ namespace fs = std::filesystem;
 class Daemon : public ::testing::Test {
 protected:
     void SetUp() override {
-        binary = fs::read_symlink("/proc/self/exe").parent_path() / "../hwroute";
         if (access(binary.c_str(), X_OK) != 0) GTEST_SKIP() << "no daemon binary at " << binary;
-        char tmpl[] = "/tmp/hwroute-frame.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        tmp = tmpl;
+        fs::create_directories(tmp);
     }
-    void TearDown() override {
-        if (!tmp.empty()) fs::remove_all(tmp);
-    }
+    void TearDown() override { fs::remove_all(tmp); }
     // The exit status; the timeout turns a start that should not have
     // happened into a failure instead of a hang.
     int run(const std::string& args) {
@@ -37,7 +32,9 @@ protected:
         err.assign(std::istreambuf_iterator<char>(e), {});
         return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     }
-    std::string binary, tmp, out, err;
+    const std::string binary = fs::read_symlink("/proc/self/exe").parent_path() / "../hwroute";
+    const std::string tmp = "/tmp/hwroute-frame." + std::to_string(getpid());
+    std::string out, err;
 };
 
 TEST_F(Daemon, HelpGoesToStandardOutputAndWrongUsageToStandardError) {

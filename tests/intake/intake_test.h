@@ -31,21 +31,13 @@ protected:
         exact.shrink_to_fit();
         EXPECT_EQ(hwRtnotifyRecv(exact.empty() ? nullptr : exact.data(), static_cast<int>(exact.size())), 0);
     }
-    static void deliver(const NlMessage& m) { deliver(m.bytes()); }
-    static void deliver(const NlDatagram& d) { deliver(d.bytes()); }
+    template <class Built>
+    static void deliver(const Built& built) { deliver(built.bytes()); }
 
     // The full text of the first captured line containing `key`, without the prefix.
     std::string lineWith(const std::string& key) const {
         for (const auto& l : logs)
             if (l.find(key) != std::string::npos) return l.substr(std::strlen("[HWROUTE]:"));
         return "";
-    }
-
-    static HwRouteDest* findDest(uint32_t vrf, const char* dest, uint32_t mask) {
-        HwRouteDest key{};
-        key.vrfId = vrf;
-        key.destIp = ip4(dest);
-        key.mask = mask;
-        return hwRouteDestTableLookup(&key);
     }
 };

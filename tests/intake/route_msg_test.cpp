@@ -5,55 +5,31 @@
 
 #include "intake_test.h"
 
-namespace {
-
-NlRouteFields local4(uint16_t type = NL_NEWROUTE) {
-    return {.type = type, .prefixLen = 32, .protocol = 2, .dst = "192.168.1.1", .gateway = "10.9.9.9", .oif = 5,
-            .vrf = 4};
-}
-
-}  // namespace
-
 using RouteMsg = IntakeTest;
 
-TEST_F(RouteMsg, AddsAndDeletesDecodeEveryField) {
-    NlRouteFields v4{.prefixLen = 24, .protocol = 11, .flags = 0x10, .dst = "10.1.2.0", .gateway = "10.9.9.1",
-                     .oif = 5, .weight = 3, .vrf = 7};
-    NlRouteFields v6{.family = 10, .prefixLen = 64, .protocol = 11, .flags = 0x10, .dst = "2001:db8:1::",
-                     .gateway = "fe80::1", .oif = 5, .weight = 0x102, .vrf = 3};
-    deliver(NlDatagram{nlRoute(v4), nlRoute(v6), nlRoute({.family = 7, .prefixLen = 24, .dst = "10.1.2.0"})});
+TEST_F(RouteMsg, Ipv4AndIpv6RoutesDecode) {
+    deliver(NlDatagram{nlRoute({.prefixLen = 24, .protocol = 11, .flags = 0x10, .dst = "10.1.2.0",
+                                .gateway = "10.9.9.1", .oif = 5, .weight = 3, .vrf = 7}),
+                       nlRoute({.family = 10, .prefixLen = 64, .protocol = 11, .dst = "2001:db8:1::",
+                                .gateway = "fe80::1", .oif = 5, .weight = 0x102, .vrf = 3}),
+                       nlRoute({.family = 7, .prefixLen = 24, .dst = "10.1.2.0"})});
     EXPECT_TRUE(logged("=>vrfId=7,dest=0xa010200,mask=0xffffff00,gateway=0xa090901,ifUnit=5,proto=11,weight=3,"
                        "routeFlag=0x10,nVrfId=7"));
-    EXPECT_TRUE(logged("=>vrfId=3,ifUnit=5,dest=2001:db8:1::,prefixLen=64,nextHop=fe80::1,proto=11,weight=2,vrfId=3,"
-                       "routeFlag=0x10,nVrfId=3"));
+    EXPECT_TRUE(logged("dest=2001:db8:1::,prefixLen=64,nextHop=fe80::1,proto=11,weight=2,vrfId=3"));
     EXPECT_EQ(logCount("=>vrfId="), 2) << "another family is not decoded";
-    EXPECT_NE(findDest(7, "10.1.2.0", 0xffffff00), nullptr);
-    v4.type = v6.type = NL_DELROUTE;
-    deliver(NlDatagram{nlRoute(v4), nlRoute(v6)});
-    EXPECT_EQ((std::vector<uint32_t>{ghwRoute.rcvNoDynamicRouteAddCnt, ghwRoute.rcvNoDynamicRouteDelCnt,
-                                     ghwRoute.rcvNoDynamicRoute6AddCnt, ghwRoute.rcvNoDynamicRoute6DelCnt}),
-              (std::vector<uint32_t>{1, 1, 1, 1}));
 }
 
 TEST_F(RouteMsg, AttributesDecodeOrAreAbsent) {
     auto base = [](uint8_t len = 24) { return nlRoute({.type = NL_DELROUTE, .prefixLen = len, .protocol = 11}); };
-    std::vector<uint8_t> unpadded(9, 9);  // an interface attribute of 5 bytes: 5 in host order and one more byte
-    const uint16_t hdr[2] = {9, 4};
-    const uint32_t five = 5;
-    std::memcpy(unpadded.data(), hdr, 4);
-    std::memcpy(unpadded.data() + 4, &five, 4);
     const std::tuple<const char*, NlMessage, const char*> cases[] = {
         {"prefix 23", base(23), "mask=0xfffffe00,"},
-        {"prefix 33", base(33), "mask=0,"},
         {"weight takes the low byte", base().attrU32(8, 0x105), "weight=5,"},
         {"3-byte IPv4 destination, padded", base().attr(1, {10, 1, 2}).attrU32(4, 5),
          "dest=0,mask=0xffffff00,gateway=0,ifUnit=5,"},
-        {"16-byte address in an IPv4 route", base().attrAddr(5, "2001:db8::1"), "gateway=0,"},
-        {"2-byte interface", base().attr(4, {5, 5}), "ifUnit=0,"},
-        {"unpadded last attribute, longer than needed", base().append(unpadded), "ifUnit=5,"},
-        {"later duplicate wins", base().attrU32(4, 5).attrU32(4, 6), "ifUnit=6,"},
+        // A 5-byte interface attribute ending the message; the value reads the same in either byte order.
+        {"unpadded last attribute, longer than needed",
+         base().attrClaiming(4, 9, {5, 0, 0, 5, 9}).truncate(NL_ROUTE_FIXED + 9), "ifUnit=83886085,"},
         {"a bad later duplicate does not erase", base().attrU32(18, 8).attr(18, {1}), "vrfId=8,"},
-        {"unknown attributes are skipped", base().attrU32(15, 1).attrU32(4, 2), "ifUnit=2,"},
         {"length below 4 stops the walk", base().attrU32(4, 2).attrClaiming(5, 3, {}).attrU32(8, 7),
          "ifUnit=2,proto=11,weight=0,"},
         {"length beyond the message stops the walk", base().attrU32(4, 2).attrClaiming(8, 40, {7, 0, 0, 0}),
@@ -68,29 +44,17 @@ TEST_F(RouteMsg, AttributesDecodeOrAreAbsent) {
 }
 
 TEST_F(RouteMsg, KernelProtocolRouteEntersLocalNeighbourAndPointsAtItself) {
-    deliver(nlRoute(local4()));
+    const NlRouteFields local{.prefixLen = 32, .protocol = 2, .dst = "192.168.1.1", .gateway = "10.9.9.9", .oif = 5,
+                              .vrf = 4};
+    deliver(nlRoute(local));
     EXPECT_TRUE(logged("gateway=0xc0a80101,ifUnit=5,proto=2")) << "the next hop becomes the destination";
     HwArpNode* arp = hwArpFind(4, ip4("192.168.1.1"));
     ASSERT_NE(arp, nullptr);
     EXPECT_TRUE(arp->flag & ARP_FLAG_LOCAL);
     EXPECT_EQ(arp->outPort, 9u) << "the platform's local port";
     EXPECT_EQ(arp->mac[5], 0x05) << "the interface's own MAC";
-    EXPECT_NE(findDest(4, "192.168.1.1", 0xffffffff), nullptr);
-    deliver(nlRoute(local4()));
+    deliver(nlRoute(local));
     EXPECT_EQ(ghwRoute.rcvLocaltoDelArpCnt, 1u) << "an earlier local neighbour is replaced";
-}
-
-TEST_F(RouteMsg, KernelProtocolAddsNeedTheLocalPort) {
-    platformConfig(R"({"fail": ["localPort"]})");
-    deliver(nlRoute(local4()));
-    EXPECT_EQ(lineWith("sysIndexTrans"), "sysIndexTrans get port failed.");
-    EXPECT_EQ(hwArpFind(4, ip4("192.168.1.1")), nullptr);
-    EXPECT_EQ(findDest(4, "192.168.1.1", 0xffffffff), nullptr) << "the whole route is dropped";
-    deliver(nlRoute(local4(NL_DELROUTE)));
-    EXPECT_EQ(logCount("sysIndexTrans"), 1) << "deletes do not enter a local neighbour";
-    deliver(nlRoute({.family = 10, .prefixLen = 128, .protocol = 2, .dst = "2001:db8::5", .oif = 5}));
-    EXPECT_TRUE(logged("dest=2001:db8::5,prefixLen=128,nextHop=::,proto=2")) << "no rewrite for IPv6";
-    EXPECT_EQ(logCount("sysIndexTrans"), 2);
 }
 
 TEST_F(RouteMsg, Ipv6ClonedRouteIsIgnoredOnlyWithTheClonedFlag) {
@@ -102,11 +66,9 @@ TEST_F(RouteMsg, Ipv6ClonedRouteIsIgnoredOnlyWithTheClonedFlag) {
     for (const auto& [what, flags, gateway, counted] : cases) {
         SCOPED_TRACE(what);
         reinit(HwTestSizes{});
-        logs.clear();
         deliver(nlRoute({.family = 10, .prefixLen = 128, .protocol = 11, .flags = flags, .dst = "2001:db8::5",
                          .gateway = gateway, .oif = 5}));
         EXPECT_EQ(ghwRoute.rcvNoDynamicRoute6AddCnt, counted);
-        EXPECT_EQ(logged("[hwRtnotifyRecv]=>recv clone route,do nothing!"), counted == 0);
     }
 }
 
@@ -118,21 +80,17 @@ NlMplsFields vpn(uint16_t type, uint8_t family, uint8_t op, uint8_t flags = 0, u
     const bool v6 = family == 10, pub6 = publicFamily == 10;
     return {.type = type, .vrfId = 12, .ifUnit = 5, .dst = v6 ? "2001:db8:5::" : "172.16.1.0",
             .nextHop = v6 ? "2001:db8::1" : "10.9.9.1", .family = family, .weight = 4, .prefixLen = 24,
-            .flags = flags, .labelNum = 2, .publicFamily = publicFamily, .op = op,
+            .flags = flags, .labelNum = 5, .publicFamily = publicFamily, .op = op,
             .labels = {0x12345000, 0x6789a100, 0}, .pubDst = pub6 ? "2001:db8:9::" : "10.9.9.0",
             .pubNextHop = pub6 ? "fe80::9" : "10.8.8.8", .pubPrefixLen = 24, .publicStatus = publicStatus};
 }
 }  // namespace
 
 TEST_F(RouteMsg, LabelledRouteDecodesItsFieldsAndClampsTheLabelCount) {
-    auto req = vpn(NL_VPN_ROUTE, 2, 24);
-    deliver(nlMpls(req));
-    EXPECT_TRUE(logged("=> vpn msg: ifUnit=5,dest=0xac100100,mask=0xffffff00,gateway=0xa090901,proto=0,weight=4,"
-                       "vrfId=12,mplsLabelNum=2,publicStatus=0,flags=0."));
-    req.labelNum = 5;
-    deliver(nlMpls(req));
+    deliver(nlMpls(vpn(NL_VPN_ROUTE, 2, 24)));
     EXPECT_TRUE(logged("mplsLabelNum 5 above 3, clamped."));
-    EXPECT_TRUE(logged("mplsLabelNum=3,publicStatus=0"));
+    EXPECT_TRUE(logged("=> vpn msg: ifUnit=5,dest=0xac100100,mask=0xffffff00,gateway=0xa090901,proto=0,weight=4,"
+                       "vrfId=12,mplsLabelNum=3,publicStatus=0,flags=0."));
 }
 
 TEST_F(RouteMsg, LabelledRouteOperationFamilyAndFlagsPickTheActions) {
@@ -143,22 +101,15 @@ TEST_F(RouteMsg, LabelledRouteOperationFamilyAndFlagsPickTheActions) {
                           &G::rcvMplsV4PubV4AddCnt, &G::rcvMplsV4PubV6AddCnt, &G::rcvMplsV6PubV6AddCnt,
                           &G::rcvMplsV6PubV4AddCnt};
     const std::tuple<const char*, NlMplsFields, Counters> cases[] = {
-        {"v4 add", vpn(131, 2, 24), {&G::rcvMplsV4VpnAddCnt}},
         {"v4 add through 132", vpn(132, 2, 24), {&G::rcvMplsV4VpnAddCnt}},
         {"v4 delete as plain route", vpn(131, 2, 25, 0x01), {&G::rcvMplsV4RouteDelCnt}},
         {"v4 delete of the labels", vpn(132, 2, 25, 0x04), {&G::rcvMplsV4VpnDelCnt}},
         {"v6 add", vpn(131, 10, 24), {&G::rcvMplsV6VpnAddCnt}},
-        {"v6 delete as plain route", vpn(131, 10, 25, 0x01), {&G::rcvMplsV6RouteDelCnt}},
         {"v6 delete of the labels", vpn(132, 10, 25), {&G::rcvMplsV6VpnDelCnt}},
-        {"another operation", vpn(131, 2, 26), {}},
-        {"another family", vpn(131, 7, 24), {}},
-        {"v4 over public v4", vpn(131, 2, 24, 0, 2, 1), {&G::rcvMplsV4VpnAddCnt, &G::rcvMplsV4PubV4AddCnt}},
         {"v4 over public v6", vpn(131, 2, 24, 0, 10, 1), {&G::rcvMplsV4VpnAddCnt, &G::rcvMplsV4PubV6AddCnt}},
-        {"v6 over public v6", vpn(131, 10, 24, 0, 10, 1), {&G::rcvMplsV6VpnAddCnt, &G::rcvMplsV6PubV6AddCnt}},
         {"v6 over public v4", vpn(131, 10, 24, 0, 2, 1), {&G::rcvMplsV6VpnAddCnt, &G::rcvMplsV6PubV4AddCnt}},
         {"public family without public status", vpn(131, 2, 24, 0, 2, 0), {&G::rcvMplsV4VpnAddCnt}},
         {"public route on a delete", vpn(132, 2, 25, 0x04, 2, 1), {&G::rcvMplsV4VpnDelCnt}},
-        {"unknown public family", vpn(131, 2, 24, 0, 7, 1), {&G::rcvMplsV4VpnAddCnt}},
     };
     for (const auto& [what, req, raised] : cases) {
         SCOPED_TRACE(what);
@@ -173,8 +124,8 @@ TEST(IntakeText, PrefixLengthToMaskBytes) {
     const std::vector<uint8_t> untouched = {0xde, 0xad, 0xbe, 0xef};
     const std::pair<int, std::vector<uint8_t>> cases[] = {
         {0, {0, 0, 0, 0}},           {1, {0x80, 0, 0, 0}},           {12, {0xff, 0xf0, 0, 0}},
-        {24, {0xff, 0xff, 0xff, 0}}, {31, {0xff, 0xff, 0xff, 0xfe}}, {32, {0xff, 0xff, 0xff, 0xff}},
-        {33, untouched},             {-1, untouched},
+        {31, {0xff, 0xff, 0xff, 0xfe}}, {32, {0xff, 0xff, 0xff, 0xff}}, {33, untouched},
+        {-1, untouched},
     };
     for (const auto& [len, mask] : cases) {
         SCOPED_TRACE(len);

@@ -85,11 +85,6 @@ NlMessage& NlMessage::attrMac(uint16_t type, const std::string& text) {
     return attr(type, p);
 }
 
-NlMessage& NlMessage::append(const std::vector<uint8_t>& raw) {
-    payload_.insert(payload_.end(), raw.begin(), raw.end());
-    return *this;
-}
-
 NlMessage& NlMessage::claimLength(uint32_t len) {
     claimed_ = len;
     return *this;
@@ -101,23 +96,13 @@ NlMessage& NlMessage::truncate(std::size_t len) {
     return *this;
 }
 
-NlMessage& NlMessage::flags(uint16_t f) {
-    flags_ = f;
-    return *this;
-}
-
-NlMessage& NlMessage::seq(uint32_t s) {
-    seq_ = s;
-    return *this;
-}
-
 std::vector<uint8_t> NlMessage::bytes() const {
     std::vector<uint8_t> out;
     putHost<uint32_t>(out, 0, claimed_ ? *claimed_ : static_cast<uint32_t>(size()));
     putHost<uint16_t>(out, 4, type_);
-    putHost<uint16_t>(out, 6, flags_);
-    putHost<uint32_t>(out, 8, seq_);
-    putHost<uint32_t>(out, 12, 0);
+    putHost<uint16_t>(out, 6, 0);   // flags
+    putHost<uint32_t>(out, 8, 0);   // sequence
+    putHost<uint32_t>(out, 12, 0);  // port
     out.insert(out.end(), payload_.begin(), payload_.end());
     return out;
 }
@@ -158,7 +143,6 @@ NlMessage nlNeigh(const NlNeighFields& s) {
     std::vector<uint8_t> head(B(NL_NEIGH_FIXED));
     head[B(16)] = s.family;
     putHost<int32_t>(head, B(20), s.ifindex);
-    putHost<uint16_t>(head, B(24), s.state);
     NlMessage m(s.type, head);
     if (s.dst != nullptr) m.attrAddr(NL_NDA_DST, s.dst);
     if (s.mac != nullptr) m.attrMac(NL_NDA_LLADDR, s.mac);
@@ -170,7 +154,6 @@ NlMessage nlNeigh(const NlNeighFields& s) {
 NlMessage nlLink(const NlLinkFields& s) {
     std::vector<uint8_t> head(B(NL_LINK_FIXED));
     putHost<int32_t>(head, B(20), s.ifindex);
-    putHost<uint32_t>(head, B(24), s.ifFlags);
     NlMessage m(s.type, head);
     if (s.operState) m.attrU32(NL_IFLA_OPERSTATE, *s.operState);
     return m;
@@ -192,12 +175,9 @@ NlMessage nlMpls(const NlMplsFields& s) {
     b[B(66)] = s.op;
     putHost<uint32_t>(b, B(68), s.swapLabel);
     for (int i = 0; i < 3; ++i) putHost<uint32_t>(b, B(72) + 4 * i, s.labels[i]);
-    putHost<uint32_t>(b, B(88), s.pubVrfId);
     putAddr16(b, B(92), s.pubDst);
     putAddr16(b, B(108), s.pubNextHop);
     b[B(124)] = s.pubPrefixLen;
-    b[B(125)] = s.pubProtoId;
-    b[B(126)] = s.pubWeight;
     b[B(127)] = s.publicStatus;
     return NlMessage(s.type, b);
 }
@@ -207,28 +187,10 @@ NlMessage nlL2vpn(const NlL2vpnFields& s) {
     putHost<uint16_t>(b, B(24), s.vfiId);
     b[B(26)] = s.vpnType;
     b[B(27)] = s.family;
-    putHost<uint32_t>(b, B(28), s.flags);
     putHost<uint32_t>(b, B(32), s.cePort);
-    putHost<uint16_t>(b, B(36), s.ceVid);
-    putHost<uint16_t>(b, B(38), s.ceEgressVid);
-    b[B(40)] = s.ceEgressPri;
-    b[B(41)] = s.peEgressPri;
-    putHost<uint16_t>(b, B(42), s.peEgressVid);
-    putHost<uint32_t>(b, B(44), s.txOuterLabel);
-    putHost<uint32_t>(b, B(48), s.txInnerLabel);
     putHost<uint32_t>(b, B(52), s.rxInnerLabel);
-    b[B(56)] = s.txOuterExp;
-    b[B(57)] = s.txOuterTtl;
-    b[B(58)] = s.txInnerExp;
     b[B(59)] = s.txInnerTtl;
     putAddr16(b, B(60), s.nextHop);
-    putHost<uint32_t>(b, B(76), s.pubVrfId);
-    putHost<uint32_t>(b, B(80), s.pubIfUnit);
-    putAddr16(b, B(84), s.pubDst);
-    b[B(100)] = s.pubPrefixLen;
-    b[B(101)] = s.pubProtoId;
-    b[B(102)] = s.pubWeight;
-    b[B(103)] = s.publicStatus;
     return NlMessage(s.type, b);
 }
 
@@ -237,7 +199,6 @@ NlMessage nlCard(const NlCardFields& s) {
     putHost<uint32_t>(b, B(16), s.sysId);
     putHost<uint32_t>(b, B(20), s.slotId);
     putHost<uint32_t>(b, B(24), s.cardId);
-    putHost<uint32_t>(b, B(28), s.cardType);
     return NlMessage(s.type, b);
 }
 

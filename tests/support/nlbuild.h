@@ -33,14 +33,10 @@ constexpr uint16_t NL_SLOT_UP = 90;
 constexpr uint16_t NL_ILM_ADD = 129;
 constexpr uint16_t NL_ILM_DEL = 130;
 constexpr uint16_t NL_VPN_ROUTE = 131;   // 132 behaves the same
-constexpr uint16_t NL_VPN_ROUTE2 = 132;
 constexpr uint16_t NL_L2VPN_ADD = 133;
 constexpr uint16_t NL_L2VPN_DEL = 134;
 constexpr uint16_t NL_RESEND = 135;      // 136 behaves the same
 constexpr uint16_t NL_RESEND2 = 136;
-constexpr uint16_t NL_TUNNEL = 137;      // 138 behaves the same
-constexpr uint16_t NL_TUNNEL2 = 138;
-constexpr uint16_t NL_VPN_FLUSH = 148;
 
 // Attribute types.
 constexpr uint16_t NL_RTA_DST = 1;
@@ -76,25 +72,18 @@ public:
     NlMessage& attrMac(uint16_t type, const std::string& text);
     // An attribute whose header claims `claimedLen` whatever the payload is.
     NlMessage& attrClaiming(uint16_t type, uint16_t claimedLen, const std::vector<uint8_t>& payload);
-    // Raw bytes appended after everything so far (no header, no padding).
-    NlMessage& append(const std::vector<uint8_t>& raw);
 
     // The length written into the header; by default the real length.
     NlMessage& claimLength(uint32_t len);
     // Keep only the first `len` bytes (the header still claims the real,
     // shortened length unless claimLength says otherwise).
     NlMessage& truncate(std::size_t len);
-    NlMessage& flags(uint16_t f);
-    NlMessage& seq(uint32_t s);
 
-    uint16_t type() const { return type_; }
     std::size_t size() const { return NL_HDR_LEN + payload_.size(); }
     std::vector<uint8_t> bytes() const;
 
 private:
     uint16_t type_;
-    uint16_t flags_ = 0;
-    uint32_t seq_ = 0;
     std::optional<uint32_t> claimed_;
     std::vector<uint8_t> payload_;  // body and attributes
 };
@@ -137,7 +126,6 @@ struct NlNeighFields {
     const char* mac = nullptr;     // attribute 2
     std::optional<uint32_t> port = std::nullopt;  // attribute 6
     std::optional<uint32_t> vrf = std::nullopt;   // attribute 9
-    uint16_t state = 0x02;         // not read by the daemon
 };
 NlMessage nlNeigh(const NlNeighFields& req);
 
@@ -146,7 +134,6 @@ struct NlLinkFields {
     uint16_t type = NL_NEWLINK;
     int32_t ifindex = 0;
     std::optional<uint32_t> operState = std::nullopt;  // attribute 16: 6 up, 2 down
-    uint32_t ifFlags = 0;
 };
 NlMessage nlLink(const NlLinkFields& req);
 
@@ -167,12 +154,9 @@ struct NlMplsFields {
     uint8_t op = 24;            // 24 add, 25 delete
     uint32_t swapLabel = 0;
     uint32_t labels[3] = {0, 0, 0};
-    uint32_t pubVrfId = 0;
     const char* pubDst = nullptr;
     const char* pubNextHop = nullptr;
     uint8_t pubPrefixLen = 0;
-    uint8_t pubProtoId = 0;
-    uint8_t pubWeight = 0;
     uint8_t publicStatus = 0;
 };
 NlMessage nlMpls(const NlMplsFields& req);
@@ -183,28 +167,10 @@ struct NlL2vpnFields {
     uint16_t vfiId = 0;
     uint8_t vpnType = 0;
     uint8_t family = 2;
-    uint32_t flags = 0;
     uint32_t cePort = 0;
-    uint16_t ceVid = 0;
-    uint16_t ceEgressVid = 0;
-    uint8_t ceEgressPri = 0;
-    uint8_t peEgressPri = 0;
-    uint16_t peEgressVid = 0;
-    uint32_t txOuterLabel = 0;
-    uint32_t txInnerLabel = 0;
     uint32_t rxInnerLabel = 0;
-    uint8_t txOuterExp = 0;
-    uint8_t txOuterTtl = 0;
-    uint8_t txInnerExp = 0;
     uint8_t txInnerTtl = 0;
     const char* nextHop = nullptr;
-    uint32_t pubVrfId = 0;
-    uint32_t pubIfUnit = 0;
-    const char* pubDst = nullptr;
-    uint8_t pubPrefixLen = 0;
-    uint8_t pubProtoId = 0;
-    uint8_t pubWeight = 0;
-    uint8_t publicStatus = 0;
 };
 NlMessage nlL2vpn(const NlL2vpnFields& req);
 
@@ -214,7 +180,6 @@ struct NlCardFields {
     uint32_t sysId = 0;
     uint32_t slotId = 0;
     uint32_t cardId = 0;
-    uint32_t cardType = 0;
 };
 NlMessage nlCard(const NlCardFields& req);
 
