@@ -216,3 +216,34 @@ inline void packNd6HwBuf(uint8_t* p, const HwNeighEntry& e) {
     packRoute6Hdr(p, h);                                // 0   header (/128)
     packNhopRec(p + HW_ROUTE6_HDR_LEN, hwNeighRec(e));  // 36  record
 }
+
+// ILM entry: a 20-byte header followed by one next-hop record (with its
+// label elements: the outgoing label stack) at offset 20. The next-hop
+// record's flags, request bytes, op and protocol stay 0.
+constexpr uint32_t HW_ILM_VRFID = 0;      // u32 vrfid
+constexpr uint32_t HW_ILM_FLAGS = 4;      // u32 flags (ilmFlags)
+constexpr uint32_t HW_ILM_IN_LABEL = 12;  // u32 inLabel
+constexpr uint32_t HW_ILM_IN_VID = 16;    // u16 inVid
+constexpr uint32_t HW_ILM_FIXED = 19;     // u8 always 1
+constexpr uint32_t HW_ILM_HDR_LEN = 20;
+constexpr uint32_t HW_ILM_BUF_MAX = HW_ILM_HDR_LEN + HW_NHOP_REC_LEN + HW_MAX_LABELS * HW_LABEL_REC_LEN;  // 108
+static_assert(HW_ILM_HDR_LEN + HW_NHOP_REC_LEN == 84 && HW_ILM_BUF_MAX == 108);
+
+struct HwIlmHdr {
+    uint32_t vrfid;
+    uint32_t flags;
+    uint32_t inLabel;
+    uint16_t inVid;
+};
+
+// Header and record; returns the entry length (84 + 8 per label).
+inline uint32_t packIlmHwBuf(uint8_t* p, const HwIlmHdr& h, const HwNhopRec& r) {
+    BeWriter w(p, HW_ILM_HDR_LEN);
+    w.zeros(HW_ILM_HDR_LEN);
+    w.at(HW_ILM_VRFID).u32(h.vrfid);        // 0   vrfid
+    w.at(HW_ILM_FLAGS).u32(h.flags);        // 4   flags; 8-11 zero
+    w.at(HW_ILM_IN_LABEL).u32(h.inLabel);   // 12  inLabel
+    w.at(HW_ILM_IN_VID).u16(h.inVid);       // 16  inVid; 18 zero
+    w.at(HW_ILM_FIXED).u8(1);               // 19  fixed 1
+    return HW_ILM_HDR_LEN + packNhopRec(p + HW_ILM_HDR_LEN, r);  // 20  next-hop record
+}

@@ -9,6 +9,7 @@
 #include "hwroute/debug.h"
 #include "hwroute/hardware.h"
 #include "hwroute/neighbour.h"
+#include "hwroute/route.h"
 #include "hwroute/tables.h"
 #include "arp_walks.h"
 
@@ -83,9 +84,11 @@ void fastReleasePending(HwArpNode* arp) {
 // Paths that are not in hardware are queued for the next flush.
 void fastReaddRoutes(HwArpNode* arp) {
     hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
+        nh->flag &= ~NH_WAIT_PRIVATE_ARP;  // its neighbour is back: nothing to withdraw later
         if (nh->flag & NH_HW_OK) return;
         ghwRoute.arpAddRouteWantAddCnt++;
         hwNexthopMarkAdd(nh);
+        hwRoutePublicTake(nh, NH_HOLDS_PUBLIC_ARP);
         if (hwNeighReadyAppend(nh->pDestEntry)) ghwRoute.arpAddRtWantReadyAddCnt++;
         hwRouteIndirectRtAdd(nh->pDestEntry);
     });
@@ -237,12 +240,12 @@ void newReleaseL2vpn(HwArpNode* arp) {
 void newAddRoutes(HwArpNode* arp) {
     hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
         ghwRoute.arpAddHardRouteCnt++;
+        nh->flag &= ~NH_WAIT_PRIVATE_ARP;
         hwNexthopMarkAdd(nh);
         HwRouteDest* dest = nh->pDestEntry;
         if (hwNeighReadyAppend(dest)) ghwRoute.arpAddReadyAddCnt++;
         hwRouteIndirectRtAdd(dest);
-        // A matching next hop with a public route rides on an IPv4 one.
-        if (nh->publicRoute != nullptr) static_cast<HwRouteNexthop*>(nh->publicRoute)->privateArpRefCnt++;
+        hwRoutePublicTake(nh, NH_HOLDS_PUBLIC_ARP);
         if (dest != nullptr) hwArpBindRouteTunnels(dest);
     });
 }

@@ -5,6 +5,7 @@
 #include "hwroute/debug.h"
 #include "hwroute/hardware.h"
 #include "hwroute/neighbour.h"
+#include "hwroute/route.h"
 #include "hwroute/tables.h"
 #include "arp_walks.h"
 
@@ -94,6 +95,7 @@ void lostNexthop(HwArpNode* arp, HwRouteNexthop* nh) {
     }
     if (nh->flag & NH_HW_OK) return lostInHardware(arp, nh);
     ghwRoute.arpDelRtNoSucCnt++;
+    hwRouteArpDelProcess(nullptr, nh);
     if (hwNeighPend(nh)) ghwRoute.arpDelRtNoSucPendAddCnt++;
 }
 
@@ -166,14 +168,8 @@ int hwArpDel(HwArpNode* request) {
 }
 
 int hwRouteArpDelProcess(HwRouteDest* dest, HwRouteNexthop* nexthop) {
-    if (nexthop != nullptr && nexthop->publicRoute != nullptr) {
-        if (nexthop->publicFamily == HW_AF_INET)
-            hwPublicRelease(static_cast<HwRouteNexthop*>(nexthop->publicRoute), &HwRouteNexthop::privateArpRefCnt,
-                            NH_WAIT_PRIVATE_ARP, hwPublic4ArpCounters);
-        else if (nexthop->publicFamily == HW_AF_INET6)
-            hwPublicRelease(static_cast<HwRoute6Nexthop*>(nexthop->publicRoute), &HwRoute6Nexthop::privateArpRefCnt,
-                            NH_WAIT_PRIVATE_ARP, hwPublic6ArpCounters);
-    }
+    // Only the neighbour count: the path itself still rides on its public route.
+    hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ARP, hwPublicRouteDelCascade);
     if (dest != nullptr) hwRouteTunDestroyAll(&dest->tunList);
     return 0;
 }

@@ -65,6 +65,15 @@ void localOrdinalAssign(HwRouteDest* dest, HwRouteNexthop* request) {
     request->weight = uint8_t(highest + 1);
 }
 
+// A private path counts on its public route from its creation (user, and
+// label user when it carries labels); its neighbour count follows the
+// neighbour, taken here or when the neighbour arrives later.
+uint32_t publicHoldsOf(const HwRouteNexthop* nh) {
+    uint32_t bits = NH_HOLDS_PUBLIC;
+    if (nh->mplsLabelNum != 0) bits |= NH_HOLDS_PUBLIC_MPLS;
+    return bits;
+}
+
 // Step 5: a fresh next hop holding the request, linked into the tables.
 HwRouteNexthop* nexthopCreate(HwRouteDest* dest, const HwRouteNexthop* request, uint32_t publicFamily,
                               void* publicRoute) {
@@ -83,7 +92,8 @@ HwRouteNexthop* nexthopCreate(HwRouteDest* dest, const HwRouteNexthop* request, 
     nh->pDestEntry = dest;
     nh->publicFamily = uint8_t(publicFamily);
     nh->publicRoute = publicRoute;
-    nh->flag |= NH_OP_ADD;
+    nh->flag = (nh->flag & ~NH_HOLDS_PUBLIC_ALL) | NH_OP_ADD;
+    hwRoutePublicTake(nh, publicHoldsOf(nh));
     nh->ifState = 1;
     ADD_LOG("[hwRouteRouteAdd]=>ip route add detected,vrfId=%d,dest=%#x,mask=%#x,nextHop=%#x,prot=%d,weight=%d,"
             "ifUnit=%d,flag=0x%x,mplsLabelNum=%d,routeFlag=%#x,nVrfId=%d.",
@@ -119,22 +129,6 @@ bool neighbourKnown(const HwRouteNexthop* nh) {
     return false;
 }
 
-// The public route this private path rides on now counts one more user.
-void publicRefsRaise(uint32_t publicFamily, void* publicRoute) {
-    if (publicRoute == nullptr) return;
-    if (publicFamily == HW_AF_INET) {
-        auto* pub = static_cast<HwRouteNexthop*>(publicRoute);
-        ++pub->privateRefCnt;
-        ++pub->privateArpRefCnt;
-        ++pub->privateMplsRefCnt;
-    } else if (publicFamily == HW_AF_INET6) {
-        auto* pub = static_cast<HwRoute6Nexthop*>(publicRoute);
-        ++pub->privateRefCnt;
-        ++pub->privateArpRefCnt;
-        ++pub->privateMplsRefCnt;
-    }
-}
-
 // IPv4 tunnels whose far end this destination covers are carried by it from now on.
 void tunnelsAttach(HwRouteDest* dest) {
     for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
@@ -146,8 +140,7 @@ void tunnelsAttach(HwRouteDest* dest) {
 }
 
 // Step 8: the neighbour is known, the path can be programmed.
-int neighbourKnownAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop* request, uint32_t publicFamily,
-                      void* publicRoute) {
+int neighbourKnownAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop* request) {
     ADD_LOG("[hwRouteRouteAdd]=>nextHop mac exist,notify route to hardware.");
     ++ghwRoute.rtAddNormalCnt;
     nh->flag |= NH_RESOLVED;
@@ -168,7 +161,7 @@ int neighbourKnownAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNextho
         hwRouteReadyAppend(dest);
     }
     hwRouteIndirectRtAdd(dest);
-    publicRefsRaise(publicFamily, publicRoute);
+    hwRoutePublicTake(nh, NH_HOLDS_PUBLIC_ARP);
     tunnelsAttach(dest);
     return 0;
 }
@@ -211,6 +204,8 @@ int metricChange(HwRouteDest* dest, HwRouteNexthop* nh, uint8_t weight) {
 // Step 10: the path exists already. Only a path deleted in software and not
 // yet flushed is revived; anything else is a duplicate.
 int existingPathAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop* request) {
+    // Added again while its delete waits for private users: the delete is off.
+    nh->flag &= ~NH_WAIT_PRIVATE;
     if (!(nh->flag & NH_OP_DEL)) {
         ++ghwRoute.rtAddRedupErrCnt;
         ADD_LOG("[hwRouteRouteAdd]=>route exist.");
@@ -218,6 +213,8 @@ int existingPathAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop*
     }
     ++ghwRoute.rtAddSwDelCnt;
     nh->flag &= ~NH_OP_DEL;
+    // The delete gave the public route's counts back; the revived path takes them again.
+    hwRoutePublicTake(nh, publicHoldsOf(nh) | ((nh->flag & NH_NEIGH_LOST) ? 0 : NH_HOLDS_PUBLIC_ARP));
 
     // With its neighbour lost the path is not in hardware: nothing to send.
     if (!(nh->flag & NH_NEIGH_LOST)) {
@@ -276,6 +273,6 @@ int hwRouteRouteAdd(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest, ui
     }
 
     // 7. to 9. Neighbour known or not.
-    if (neighbourKnown(nh)) return neighbourKnownAdd(dest, nh, nexthopRequest, publicFamily, publicRoute);
+    if (neighbourKnown(nh)) return neighbourKnownAdd(dest, nh, nexthopRequest);
     return neighbourUnknownAdd(nh);
 }

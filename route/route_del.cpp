@@ -19,13 +19,14 @@ bool delRequestValid(const HwRouteDest* dest, const HwRouteNexthop* nh) {
     return !(nh->protoId == HW_PROTO_KERNEL && dest->mask == 0);
 }
 
-// Lower a reference count of a public route; a count that is already 0 stays
-// there. A private path whose neighbour came only after it was added never
-// raised the count, and wrapping round would keep the public route alive for ever.
-template <class Count>
-Count countDown(Count& count) {
-    if (count != 0) --count;
-    return count;
+// A public route with private users is never freed under them, in hardware
+// or not: its delete waits for the last of them.
+bool heldByPrivateUsers(HwRouteNexthop* nh) {
+    if (nh->privateRefCnt == 0) return false;
+    ++ghwRoute.rtDelPrivateRefCnt;
+    DEL_LOG("[hwRouteRouteDel]=>privateRefCnt is %d public route can not delete.", nh->privateRefCnt);
+    nh->flag |= NH_WAIT_PRIVATE;
+    return true;
 }
 
 // Step 5: a path that is not in hardware as it should be drops its pending
@@ -51,6 +52,7 @@ bool notNormalSettle(HwRouteNexthop* nh) {
 // Step 7: the path never reached hardware; free it, and its destination when
 // that was the last path.
 int freeAtOnce(HwRouteDest* dest, HwRouteNexthop* nh) {
+    hwRoutePublicRelease(nh, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
     if (!(nh->flag & NH_RESOLVED)) {
         ++ghwRoute.rtDelNoSucPendDelCnt;
         if (!(nh->flag & NH_INDIRECT)) {
@@ -88,12 +90,7 @@ int freeAtOnce(HwRouteDest* dest, HwRouteNexthop* nh) {
 
 // Step 8: the path is in hardware; mark it and let the flush remove it.
 int normalDelete(HwRouteDest* dest, HwRouteNexthop* nh) {
-    if (nh->privateRefCnt != 0) {
-        ++ghwRoute.rtDelPrivateRefCnt;
-        DEL_LOG("[hwRouteRouteDel]=>privateRefCnt is %d public route can not delete.", nh->privateRefCnt);
-        nh->flag |= NH_WAIT_PRIVATE;
-        return 0;
-    }
+    if (heldByPrivateUsers(nh)) return 0;
     if (nh->l2vpnRefCnt != 0) {
         ++ghwRoute.rtDelL2vpnRefCnt;
         DEL_LOG("[hwRouteRouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
@@ -114,36 +111,6 @@ int normalDelete(HwRouteDest* dest, HwRouteNexthop* nh) {
     hwRouteIndirectRtDel(dest);
     hwRouteRtDelProcess(dest, nh);
     return 0;
-}
-
-// The private path no longer rides on this IPv4 public route; a public route
-// whose delete waited for its last user is deleted now.
-void publicRelease4(HwRouteNexthop* pub) {
-    uint32_t users = countDown(pub->privateRefCnt);
-    uint32_t labelUsers = countDown(pub->privateMplsRefCnt);
-    if ((pub->flag & NH_WAIT_PRIVATE) && users == 0) {
-        ++ghwRoute.rtDelNoSucPublic4DelCnt;
-        hwRouteRouteDel(pub->pDestEntry, pub);
-        return;
-    }
-    if ((pub->flag & NH_WAIT_PRIVATE_VPN) && labelUsers == 0) {
-        ++ghwRoute.rtDelNoSucPublicVpn4DelCnt;
-        hwRouteVpnDel(pub->pDestEntry, pub);
-    }
-}
-
-void publicRelease6(HwRoute6Nexthop* pub) {
-    uint16_t users = countDown(pub->privateRefCnt);
-    uint32_t labelUsers = countDown(pub->privateMplsRefCnt);
-    if ((pub->flag & NH_WAIT_PRIVATE) && users == 0) {
-        ++ghwRoute.rtDelNoSucPublic6DelCnt;
-        hwRoute6RouteDel(pub->pDestEntry, pub);
-        return;
-    }
-    if ((pub->flag & NH_WAIT_PRIVATE_VPN) && labelUsers == 0) {
-        ++ghwRoute.rtDelNoSucPublicVpn6DelCnt;
-        hwRoute6VpnDel(pub->pDestEntry, pub);
-    }
 }
 
 }  // namespace
@@ -187,13 +154,16 @@ int hwRouteRouteDel(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest) {
 
     // 5. Classify: normal means present in hardware with its neighbour.
     bool normal = (nh->flag & NH_HW_OK) && !(nh->flag & NH_NEIGH_LOST);
+    if (!normal && heldByPrivateUsers(nh)) return 0;
     if (!normal) normal = notNormalSettle(nh);
     if (normal) return normalDelete(dest, nh);
 
-    // 6. The neighbour logic and the flush finish a path whose neighbour went away.
+    // 6. The neighbour logic and the flush finish a path whose neighbour went
+    // away; its public route is let go now, as for any deleted path.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rtDelArpDelCnt;
         nh->flag |= NH_OP_DEL;
+        hwRoutePublicRelease(nh, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
         return 0;
     }
 
@@ -206,8 +176,8 @@ int hwRouteRtDelProcess(HwRouteDest* dest, HwRouteNexthop* nexthop) {
     // when other paths remain: the tunnels are bound again when a route covers them.
     hwRouteTunDestroyAll(&dest->tunList);
 
-    if (nexthop->publicRoute == nullptr) return 0;
-    if (nexthop->publicFamily == HW_AF_INET) publicRelease4(static_cast<HwRouteNexthop*>(nexthop->publicRoute));
-    else if (nexthop->publicFamily == HW_AF_INET6) publicRelease6(static_cast<HwRoute6Nexthop*>(nexthop->publicRoute));
+    // The whole path goes: every count it holds on its public route goes
+    // with it, the neighbour count included.
+    hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
     return 0;
 }

@@ -30,8 +30,19 @@ constexpr uint32_t NH_STANDBY = 0x00000200;
 constexpr uint32_t NH_VPN_REQUEST = 0x00000100;  // set by the intake from the VPN message flags
 constexpr uint32_t NH_OP_LABEL_CHANGE = 0x00000080;
 
-// The operation bits cleared after a successful hardware operation.
-constexpr uint32_t NH_OP_MASK = 0x73000000u | 0x00f80000u;
+// Bits a private path sets while it holds one count on its public next hop:
+// privateRefCnt while the path exists, privateMplsRefCnt while its label part
+// is not withdrawn, privateArpRefCnt while its neighbour is known. Taking and
+// giving back by bit keeps the counts balanced whatever the order of events.
+constexpr uint32_t NH_HOLDS_PUBLIC = 0x00000002;
+constexpr uint32_t NH_HOLDS_PUBLIC_MPLS = 0x00000004;
+constexpr uint32_t NH_HOLDS_PUBLIC_ARP = 0x00000008;
+constexpr uint32_t NH_HOLDS_PUBLIC_ALL = NH_HOLDS_PUBLIC | NH_HOLDS_PUBLIC_MPLS | NH_HOLDS_PUBLIC_ARP;
+
+// The operation bits cleared after a successful hardware operation. The
+// NH_WAIT_PRIVATE* bits are states, not operations: a public route keeps
+// waiting for its private users however often its destination is flushed.
+constexpr uint32_t NH_OP_MASK = 0x73000000u | 0x00c00000u;
 
 // `extFlag` bit: the labelled part is withdrawn.
 constexpr uint8_t NH_EXT_VPN_WITHDRAWN = 0x40;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "hwroute/global.h"
 #include "hwroute/records.h"
 
 int hwRouteRouteAdd(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest, uint32_t publicFamily,
@@ -38,3 +39,24 @@ int hwRoute6PendCheck(void);
 // record (VRF in its padding) and returns what the send returned.
 using HwProbeTransport = int (*)(const uint8_t* icmp, int len, const void* sockaddrIn, int addrLen);
 void hwPingSetTransport(HwProbeTransport transport);
+
+// Counts of a private path on its public next hop (the NH_HOLDS_PUBLIC* bits
+// say which it holds). Take raises the counts named by `bits` that the path
+// does not hold yet; release gives back those it holds and, when a count the
+// public route waits on reaches 0, completes the public route's deferred
+// delete (route, label part) or withdrawal (neighbour lost). A count found at
+// 0 while a path holds it is an imbalance: counted and logged, never wrapped.
+struct HwPublicCascade {
+    uint32_t HwRouteGlobal::*routeDel4;  // deferred route delete of an IPv4 public next hop
+    uint32_t HwRouteGlobal::*vpnDel4;    // deferred label delete of an IPv4 public next hop
+    uint32_t HwRouteGlobal::*routeDel6;
+    uint32_t HwRouteGlobal::*vpnDel6;
+};
+extern const HwPublicCascade hwPublicRouteDelCascade;   // a private IPv4 path deleted
+extern const HwPublicCascade hwPublic6RouteDelCascade;  // a private IPv6 path deleted
+extern const HwPublicCascade hwPublicVpnDelCascade;     // a private label part withdrawn
+extern const HwPublicCascade hwPublic6VpnDelCascade;
+void hwRoutePublicTake(HwRouteNexthop* nexthop, uint32_t bits);
+void hwRoute6PublicTake(HwRoute6Nexthop* nexthop, uint32_t bits);
+void hwRoutePublicRelease(HwRouteNexthop* nexthop, uint32_t bits, const HwPublicCascade& cascade);
+void hwRoute6PublicRelease(HwRoute6Nexthop* nexthop, uint32_t bits, const HwPublicCascade& cascade);

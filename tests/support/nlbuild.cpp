@@ -177,7 +177,9 @@ NlMessage nlMpls(const NlMplsFields& s) {
     for (int i = 0; i < 3; ++i) putHost<uint32_t>(b, B(72) + 4 * i, s.labels[i]);
     putAddr16(b, B(92), s.pubDst);
     putAddr16(b, B(108), s.pubNextHop);
+    putHost<uint32_t>(b, B(88), s.pubVrfId);
     b[B(124)] = s.pubPrefixLen;
+    b[B(125)] = s.pubProtoId;
     b[B(127)] = s.publicStatus;
     return NlMessage(s.type, b);
 }

@@ -158,6 +158,8 @@ struct NlMplsFields {
     const char* pubNextHop = nullptr;
     uint8_t pubPrefixLen = 0;
     uint8_t publicStatus = 0;
+    uint32_t pubVrfId = 0;
+    uint8_t pubProtoId = 0;
 };
 NlMessage nlMpls(const NlMplsFields& req);
 

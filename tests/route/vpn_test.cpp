@@ -1,0 +1,357 @@
+// Labelled routes: the label part of a path and the counts private paths
+// hold on the public route they ride on.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+
+#include "hwroute/neighbour.h"
+#include "route_test.h"
+
+namespace {
+
+constexpr uint32_t kVrfPrivate = 5;
+
+// A label stack entry: label, EXP 0, bottom of stack, TTL 64.
+constexpr uint32_t lbl(uint32_t label) { return label << 12 | 0x100 | 64; }
+
+struct Labels {
+    uint8_t num = 2;
+    uint32_t w[3] = {lbl(100), lbl(200), 0};
+};
+
+const Path kPublic{};  // 10.1.0.0/16 via 192.168.1.1
+const Path kPrivate{.vrf = kVrfPrivate, .dest = "172.16.0.0", .len = 24, .gw = "192.168.2.2"};
+
+class Vpn : public RouteTest {
+protected:
+    struct VReq : Req {
+        VReq(const Path& p, const Labels& l) : Req(p) {
+            n.mplsLabelNum = l.num;
+            n.label1 = l.w[0];
+            n.label2 = l.w[1];
+            n.label3 = l.w[2];
+        }
+    };
+    // A labelled add of `p`, riding on `pub` when given (IPv4 public route).
+    static int vpnAdd(const Path& p, const Labels& l = {}, const Path* pub = nullptr) {
+        VReq r(p, l);
+        if (pub == nullptr) return hwRouteVpnAdd(&r.d, &r.n, 0, nullptr, nullptr);
+        Req pr(*pub);
+        return hwRouteVpnAdd(&r.d, &r.n, HW_AF_INET, &pr.d, &pr.n);
+    }
+    static int vpnDel(const Path& p, uint32_t label1 = lbl(100)) {
+        VReq r(p, Labels{});
+        r.n.label1 = label1;
+        return hwRouteVpnDel(&r.d, &r.n);
+    }
+    // A neighbour learnt the way the kernel reports it (written as a host entry).
+    static int arpAdd(const char* addr, uint32_t vrf = 0) {
+        HwArpNode r{};
+        r.ifUnit = 5;
+        r.nextHop = ip4(addr);
+        r.outPort = 3;
+        r.vpnVrfid = vrf;
+        const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+        std::memcpy(r.mac, mac, 6);
+        r.status = hwStatusIdle;
+        return hwArpAdd(&r);
+    }
+    static int arpDel(const char* addr, uint32_t vrf = 0) {
+        HwArpNode r{};
+        r.nextHop = ip4(addr);
+        r.vpnVrfid = vrf;
+        return hwArpDel(&r);
+    }
+    // Label counts of the route records written for a destination, in call order.
+    std::vector<int> labelCounts(const char* subnet) const {
+        std::vector<int> out;
+        for (const SimHwCall& c : hwCalls()) {
+            if (c.objectId != HW_OBJ_ROUTE4) continue;
+            const std::vector<uint8_t>& b = c.data;
+            for (std::size_t pos = 0, len; pos + 28 <= b.size() && (len = b[pos + 19] * 4u) >= 28; pos += len) {
+                if (beRead32(&b[pos + 8]) != ip4(subnet)) continue;
+                for (std::size_t r = pos + 28; r + 64 <= pos + len; r += 64 + 8 * b[r + 59]) out.push_back(b[r + 59]);
+            }
+        }
+        return out;
+    }
+    static uint32_t beRead32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+};
+
+// ---- Add ---------------------------------------------------------------------------
+
+TEST_F(Vpn, AddTakesTheBranchOfThePathsState) {
+    struct Case {
+        const char* what;
+        std::function<void(Vpn*)> before;
+        Labels labels;
+        const char* line;
+        uint32_t HwRouteGlobal::*counter;
+    };
+    const Labels other{2, {lbl(300), lbl(200), 0}};
+    const Case cases[] = {
+        {"new path", [](Vpn*) {}, {}, "[hwRouteVpnAdd]=>vpn add detected,vrfId=0,dest=0xa010000",
+         &HwRouteGlobal::vpnAddNormalCnt},
+        {"plain route in hardware",
+         [this](Vpn*) { programmed(kPublic); }, {}, "[hwRouteVpnAdd]=>route exist,add vpn:flag=", &HwRouteGlobal::vpnAddRtOtherCnt},
+        {"label part in hardware, other labels",
+         [](Vpn*) { vpnAdd(kPublic); hwRouteUpdate(); }, other, "[hwRouteVpnAdd]=>vpn exist(vpn hw success):flag=",
+         &HwRouteGlobal::vpnAddVpnHwSuccessCnt},
+        {"label part pending", [](Vpn*) { vpnAdd(kPublic); }, {}, "[hwRouteVpnAdd]=>vpn exist:flag=",
+         &HwRouteGlobal::vpnAddVpnExistCnt},
+        {"deleted, same labels",
+         [](Vpn*) { vpnAdd(kPublic); hwRouteUpdate(); del(kPublic); }, {},
+         "[hwRouteVpnAdd]=>route exist (mpls lable same add to hw)", &HwRouteGlobal::vpnAddRtSameLabelCnt},
+        {"deleted, other labels",
+         [](Vpn*) { vpnAdd(kPublic); hwRouteUpdate(); del(kPublic); }, other,
+         "[hwRouteVpnAdd]=>route exist (mpls lable diffirent add to hw)", &HwRouteGlobal::vpnAddRtNosameLabelCnt},
+        {"label withdrawn, same labels",
+         [](Vpn*) { vpnAdd(kPublic); hwRouteUpdate(); vpnDel(kPublic); }, {},
+         "[hwRouteVpnAdd]=>vpn exist (mpls lable same add to hw)", &HwRouteGlobal::vpnAddVpnSameLabelCnt},
+        {"label withdrawn, other labels",
+         [](Vpn*) { vpnAdd(kPublic); hwRouteUpdate(); vpnDel(kPublic); }, other,
+         "[hwRouteVpnAdd]=>vpn exist (mpls lable diffirent add to hw)", &HwRouteGlobal::vpnAddVpnNosameLabelCnt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reinit(HwTestSizes{});
+        logs.clear();
+        neighbour("192.168.1.1");
+        c.before(this);
+        ASSERT_EQ(vpnAdd(kPublic, c.labels), 0);
+        EXPECT_EQ(ghwRoute.*c.counter, 1u);
+        EXPECT_TRUE(logged(c.line));
+        hwRouteUpdate();
+        HwRouteNexthop* nh = find(kPublic);
+        ASSERT_NE(nh, nullptr);  // a revived path is not freed by the flush
+        EXPECT_EQ(nh->flag & (NH_HW_OK | NH_VPN | NH_OP_DEL), NH_HW_OK | NH_VPN);
+    }
+}
+
+// A label part already in hardware is not replaced by an add, whatever it
+// carries; a revived one with other labels is rewritten at once.
+TEST_F(Vpn, HardwareSeesTheLabelsOfTheBranchTaken) {
+    neighbour("192.168.1.1");
+    ASSERT_EQ(vpnAdd(kPublic), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(vpnAdd(kPublic, Labels{3, {lbl(7), lbl(8), lbl(9)}}), 0);
+    hwRouteUpdate();
+    EXPECT_EQ(labelCounts("10.1.0.0"), (std::vector<int>{2}));
+    EXPECT_EQ(find(kPublic)->label1, lbl(100));
+
+    ASSERT_EQ(vpnDel(kPublic), 0);
+    ASSERT_EQ(vpnAdd(kPublic, Labels{1, {lbl(7), 0, 0}}), 0);  // revived before the flush
+    EXPECT_EQ(find(kPublic)->mplsLabelNum, 1);
+    EXPECT_EQ(find(kPublic)->label1, lbl(7));
+    EXPECT_EQ(labelCounts("10.1.0.0").back(), 1);
+}
+
+TEST_F(Vpn, AddRefusesAMissingPublicRouteAndChangesNothing) {
+    neighbour("192.168.1.1");
+    programmed(kPublic);
+    const Path noDest{.dest = "10.9.0.0"}, noNexthop{.gw = "192.168.1.9"};
+    const struct {
+        const Path* pub;
+        const char* line;
+    } cases[] = {{&noDest, "[hwRouteVpnAdd]=>ERROR: no public dest found."},
+                 {&noNexthop, "[hwRouteVpnAdd]=>ERROR: no public nhop found."}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(vpnAdd(kPrivate, {}, c.pub), -1);
+        EXPECT_TRUE(logged(c.line));
+    }
+    EXPECT_EQ(find(kPrivate), nullptr);
+    EXPECT_EQ(ghwRoute.vpnAddCnt, 0u);
+}
+
+TEST_F(Vpn, MoreThanThreeLabelsAreCutToThree) {
+    neighbour("192.168.1.1");
+    ASSERT_EQ(vpnAdd(kPublic, Labels{9, {lbl(1), lbl(2), lbl(3)}}), 0);
+    hwRouteUpdate();
+    EXPECT_EQ(find(kPublic)->mplsLabelNum, 3);
+    EXPECT_EQ(labelCounts("10.1.0.0"), (std::vector<int>{3}));
+}
+
+// ---- Delete ------------------------------------------------------------------------
+
+TEST_F(Vpn, DeleteRefusesWhatItCannotFind) {
+    neighbour("192.168.1.1");
+    ASSERT_EQ(vpnAdd(kPublic), 0);
+    hwRouteUpdate();
+    const struct {
+        Path path;
+        uint32_t label;
+        const char* line;
+    } cases[] = {
+        {{.gw = "0.0.0.0"}, lbl(100), "[hwRouteVpnDel]=>ERROR:receive invalid message."},
+        {{.dest = "10.2.0.0"}, lbl(100), "[hwRouteVpnDel]=>ERROR:no found dest entry."},
+        {{.gw = "192.168.1.2"}, lbl(100), "[hwRouteVpnDel]=>ERROR:no found nexthop entry."},
+        {kPublic, lbl(101), "[hwRouteVpnDel]=>ERROR:no found VPN label entry."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(vpnDel(c.path, c.label), -1) << c.line;
+        EXPECT_TRUE(logged(c.line)) << c.line;
+    }
+    EXPECT_EQ(find(kPublic)->flag & NH_VPN_DELETED, 0u);
+    // Only the label value counts: other TTL and EXP bits still match.
+    EXPECT_EQ(vpnDel(kPublic, (100u << 12) | 0xE00 | 1), 0);
+    EXPECT_EQ(vpnDel(kPublic), -1);
+    EXPECT_TRUE(logged("[hwRouteVpnDel]=>ERROR:vpn entry delete again."));
+    hwRouteUpdate();
+    EXPECT_EQ(find(kPublic)->mplsLabelNum, 0);
+    EXPECT_EQ(find(kPublic)->flag & (NH_HW_OK | NH_VPN), NH_HW_OK);
+}
+
+TEST_F(Vpn, LabelsThatNeverReachedHardwareAreDroppedAtOnce) {
+    ASSERT_EQ(vpnAdd(kPublic), 0);  // no neighbour: pending
+    ASSERT_EQ(vpnDel(kPublic), 0);
+    EXPECT_TRUE(logged("vpn is not normal flag="));
+    HwRouteNexthop* nh = find(kPublic);
+    ASSERT_NE(nh, nullptr);
+    EXPECT_EQ(nh->mplsLabelNum, 0);
+    EXPECT_EQ(nh->label1, 0u);
+    EXPECT_EQ(nh->flag & (NH_OP_VPN_ADD | NH_VPN | NH_VPN_DELETED), 0u);
+}
+
+// ---- Public routes -----------------------------------------------------------------
+
+TEST_F(Vpn, PublicLabelPartWaitsForItsLastLabelledUser) {
+    neighbour("192.168.1.1");
+    neighbour("192.168.2.2");
+    ASSERT_EQ(vpnAdd(kPublic), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(vpnAdd(kPrivate, {}, &kPublic), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(vpnDel(kPublic), 0);
+    EXPECT_TRUE(logged("[hwRouteVpnDel]=>privateMplsRefCnt is 1 public vpn can not delete."));
+    EXPECT_TRUE(find(kPublic)->flag & NH_WAIT_PRIVATE_VPN);
+    hwRouteUpdate();  // a flush of the public destination keeps it waiting
+    ASSERT_EQ(vpnDel(kPrivate), 0);
+    EXPECT_EQ(ghwRoute.vpnDelNoSucPublic4DelCnt, 1u);
+    hwRouteUpdate();
+    EXPECT_EQ(find(kPublic)->flag & (NH_VPN | NH_WAIT_PRIVATE_VPN), 0u);
+    EXPECT_EQ(find(kPublic)->privateMplsRefCnt, 0u);
+}
+
+// Regression: a private path whose neighbour came after it never counted on
+// its public route, which could then be freed under it.
+TEST_F(Vpn, PublicRouteOutlivesAPrivatePathWhoseNeighbourCameLate) {
+    const uint32_t nexthops = hwPoolFreeCount(&ghwRoute.nexthopPool);
+    ASSERT_EQ(arpAdd("192.168.1.1"), 0);
+    HwRouteNexthop* pub = programmed(kPublic);
+    ASSERT_EQ(add(kPrivate, HW_AF_INET, pub), 0);
+    ASSERT_EQ(arpAdd("192.168.2.2"), 0);
+    hwRouteUpdate();
+    ASSERT_TRUE(find(kPrivate)->flag & NH_HW_OK);
+
+    ASSERT_EQ(del(kPublic), 0);
+    hwRouteUpdate();
+    ASSERT_NE(find(kPublic), nullptr);
+    EXPECT_EQ(find(kPrivate)->publicRoute, find(kPublic));
+    ASSERT_EQ(del(kPrivate), 0);
+    hwRouteUpdate();
+    EXPECT_EQ(find(kPublic), nullptr);
+    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nexthops);
+}
+
+// Regression: the neighbour count stayed raised after the private path went,
+// so the public route's own neighbour delete was deferred for ever.
+TEST_F(Vpn, PrivateDeleteLetsThePublicNeighbourGo) {
+    ASSERT_EQ(arpAdd("192.168.1.1"), 0);
+    HwRouteNexthop* pub = programmed(kPublic);
+    const Path privateSameGw{.vrf = kVrfPrivate, .dest = "172.16.0.0", .len = 24};
+    ASSERT_EQ(add(privateSameGw, HW_AF_INET, pub), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(del(privateSameGw), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(arpDel("192.168.1.1"), 0);
+    EXPECT_EQ(ghwRoute.arpDelPrivateRefCnt, 0u);
+    EXPECT_TRUE(find(kPublic)->flag & NH_NEIGH_LOST);
+}
+
+// Regression: the wait bits were cleared with the operation bits by any
+// flush of the public destination, and the last private delete never
+// completed the public one.
+TEST_F(Vpn, DeferredPublicDeleteSurvivesAFlushOfItsDestination) {
+    neighbour("192.168.1.1");
+    neighbour("192.168.1.2");
+    neighbour("192.168.2.2");
+    HwRouteNexthop* pub = programmed(kPublic);
+    ASSERT_EQ(add(kPrivate, HW_AF_INET, pub), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(del(kPublic), 0);
+    programmed(Path{.gw = "192.168.1.2"});  // the public destination is flushed again
+    ASSERT_EQ(del(kPrivate), 0);
+    EXPECT_EQ(ghwRoute.rtDelNoSucPublic4DelCnt, 1u);
+    hwRouteUpdate();
+    EXPECT_EQ(find(kPublic), nullptr);
+}
+
+// An imbalance is shown, not hidden by a floor or a wrap.
+TEST_F(Vpn, ACountFoundAtZeroIsCountedAndLogged) {
+    neighbour("192.168.1.1");
+    neighbour("192.168.2.2");
+    HwRouteNexthop* pub = programmed(kPublic);
+    ASSERT_EQ(vpnAdd(kPrivate, {}, &kPublic), 0);
+    pub->privateRefCnt = 0;  // lost somewhere else
+    ASSERT_EQ(del(kPrivate), 0);
+    EXPECT_EQ(ghwRoute.publicRefImbalanceCnt, 1u);
+    EXPECT_TRUE(logged("public privateRefCnt already 0 while a private path holds it."));
+    EXPECT_EQ(pub->privateRefCnt, 0u);
+}
+
+// Every order of public add/delete, private add/delete and the two
+// neighbours' add/delete (each add before its delete), with a flush after
+// each event: a private path always points at a live public route, a public
+// route without users holds no counts, and everything goes in the end.
+TEST_F(Vpn, PublicCountsBalanceInEveryOrderOfEvents) {
+    enum Ev { PubAdd, PubDel, PrivAdd, PrivDel, ArpPubAdd, ArpPubDel, ArpPrivAdd, ArpPrivDel, kEvents };
+    const std::function<void(Vpn*)> run[kEvents] = {
+        [](Vpn*) { add(kPublic); },
+        [](Vpn*) { del(kPublic); },
+        [](Vpn*) { vpnAdd(kPrivate, {}, &kPublic); },
+        [](Vpn*) { del(kPrivate); },
+        [](Vpn*) { arpAdd("192.168.1.1"); },
+        [](Vpn*) { arpDel("192.168.1.1"); },
+        [](Vpn*) { arpAdd("192.168.2.2"); },
+        [](Vpn*) { arpDel("192.168.2.2"); },
+    };
+    std::array<int, kEvents> order{};
+    for (int i = 0; i < kEvents; ++i) order[i] = i;
+    int orders = 0;
+    do {
+        // Each delete after its add (the even event of each pair).
+        bool valid = true;
+        for (int i = 0; i < kEvents && valid; i += 2)
+            valid = std::find(order.begin(), order.end(), i) < std::find(order.begin(), order.end(), i + 1);
+        if (!valid) continue;
+        ++orders;
+        reinit(HwTestSizes{});
+        const uint32_t dests = hwPoolFreeCount(&ghwRoute.destPool), nhs = hwPoolFreeCount(&ghwRoute.nexthopPool),
+                       arps = hwPoolFreeCount(&ghwRoute.arpPool);
+        std::string trace;
+        for (int e : order) {
+            trace += std::to_string(e);
+            run[e](this);
+            hwRouteUpdate();
+            HwRouteNexthop* pub = find(kPublic);
+            HwRouteNexthop* priv = find(kPrivate);
+            if (priv != nullptr) {
+                ASSERT_EQ(priv->publicRoute, pub) << "dangling public route after " << trace;
+                ASSERT_EQ(pub->privateRefCnt, 1u) << trace;
+            } else if (pub != nullptr) {
+                ASSERT_EQ(pub->privateRefCnt + pub->privateMplsRefCnt + pub->privateArpRefCnt, 0u) << trace;
+            }
+        }
+        EXPECT_EQ(find(kPublic), nullptr) << trace;
+        EXPECT_EQ(find(kPrivate), nullptr) << trace;
+        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), dests) << trace;
+        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nhs) << trace;
+        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.arpPool), arps) << trace;
+        EXPECT_EQ(ghwRoute.pendRouteCnt + ghwRoute.readyRouteCnt + ghwRoute.publicRefImbalanceCnt, 0u) << trace;
+        if (HasFatalFailure() || HasNonfatalFailure()) return;
+    } while (std::next_permutation(order.begin(), order.end()));
+    EXPECT_EQ(orders, 2520);
+}
+
+}  // namespace
