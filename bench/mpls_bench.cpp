@@ -1,0 +1,148 @@
+// Labelled-route and incoming-label benchmark: N labelled routes riding on
+// one public route, and N incoming-label entries towards one resolved next
+// hop, each fed as the platform's message datagrams through the intake and
+// removed the same way; then the public route's neighbour goes and comes
+// back with all of them on it.
+//
+//   mpls_bench [N ...]            default: 1000 10000
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hwroute/frame.h"
+#include "hwroute/global.h"
+#include "hwroute/hardware.h"
+#include "hwroute/intake.h"
+#include "hwroute/neighbour.h"
+#include "sim.h"
+
+namespace {
+
+constexpr uint32_t kEthUnit = 6;
+constexpr uint8_t kGw[4] = {10, 0, 0, 2};
+constexpr uint32_t kGateway = 0x0a000002;
+constexpr int kMsgLen = 128;
+
+void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// The labelled-route / incoming-label message body: offsets from the message start.
+int mplsDatagram(uint8_t* b, uint16_t type, uint8_t op, uint32_t i, bool withPublic) {
+    std::memset(b, 0, kMsgLen);
+    put32(b, kMsgLen);
+    std::memcpy(b + 4, &type, 2);
+    put32(b + 16, 5);                   // vrfId
+    put32(b + 24, kEthUnit);            // ifUnit
+    const uint32_t dest = 0xac100000u + (i << 8);
+    for (int k = 0; k < 4; ++k) b[28 + k] = uint8_t(dest >> (24 - 8 * k));
+    std::memcpy(b + 44, kGw, 4);        // next hop
+    b[60] = 2;                          // family
+    b[62] = 24;                         // prefix length
+    b[63] = 0x01;                       // ILM: transit; route delete: remove the route
+    b[64] = 1;                          // one label
+    b[65] = withPublic ? 2 : 0;         // public family
+    b[66] = op;
+    put32(b + 68, (100000 + i) << 12 | 0x1ff);  // ILM incoming label
+    put32(b + 72, (200000 + i) << 12 | 0x1ff);
+    if (withPublic) {
+        b[92] = 10, b[93] = 1;          // public 10.1.0.0/16 via 10.0.0.2, protocol 3
+        std::memcpy(b + 108, kGw, 4);
+        b[124] = 16;
+        b[125] = 3;
+        b[127] = 1;
+    }
+    return kMsgLen;
+}
+
+double seconds(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void flushAll() {
+    while (!hwListEmpty(&ghwRoute.readyList)) hwRouteUpdate();
+}
+
+HwArpNode neighbour() {
+    HwArpNode arp{};
+    arp.ifUnit = arp.subIfUnit = kEthUnit;
+    arp.nextHop = kGateway;
+    arp.status = 2;
+    const uint8_t mac[6] = {0x02, 0, 0, 0, 0, 0x02};
+    std::memcpy(arp.mac, mac, 6);
+    return arp;
+}
+
+template <class Fn>
+double perItem(uint32_t n, Fn fn) {
+    const auto t0 = std::chrono::steady_clock::now();
+    fn();
+    return seconds(t0) * 1e6 / n;
+}
+
+void run(uint32_t n) {
+    hwRouteStateInit(int32_t(n + 16), 64, 64, 8, int32_t(n), 1, 1, std::calloc);
+    HwArpNode arp = neighbour();
+    hwArpAdd(&arp);
+    uint8_t b[kMsgLen];
+    const double vpnAdd = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 131, 24, i, true));
+        flushAll();
+    });
+    const double ilmAdd = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 129, 0, i, false));
+    });
+    const uint32_t okIlm = ghwRoute.hwOkIlmCnt;
+    const double neighLoss = perItem(n, [&] {
+        HwArpNode gone = neighbour();
+        hwArpDel(&gone);
+        flushAll();
+        HwArpNode back = neighbour();
+        hwArpAdd(&back);
+        flushAll();
+    });
+    const uint32_t okIlmAfter = ghwRoute.hwOkIlmCnt;
+    const double ilmDel = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 130, 0, i, false));
+    });
+    const double vpnDel = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 132, 25, i, false));
+        flushAll();
+    });
+    std::printf("%7u  vpn add %7.2f us  ilm add %7.2f us  neighbour lost+back %7.2f us/entry  ilm del %7.2f us  "
+                "vpn del %7.2f us  ilm in hw %u/%u  left: nexthops %u ilm %u imbalance %u\n",
+                n, vpnAdd, ilmAdd, neighLoss, ilmDel, vpnDel, okIlm, okIlmAfter, ghwRoute.swNexthopCnt,
+                ghwRoute.swIlmCnt, ghwRoute.publicRefImbalanceCnt);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<uint32_t> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(uint32_t(std::strtoul(argv[i], nullptr, 10)));
+    if (sizes.empty()) sizes = {1000, 10000};
+    std::string err;
+    if (!simLoadConfigText(R"({"interfaces": {"6": {"endType": 6, "mac": "02:00:00:00:06:06", "vlan": 0,
+                           "operState": 1}}})",
+                           &err)) {
+        std::fprintf(stderr, "mpls_bench: platform config: %s\n", err.c_str());
+        return 1;
+    }
+    simDebugSetFile(nullptr);
+    for (uint32_t n : sizes) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            run(n);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    return 0;
+}
