@@ -133,6 +133,23 @@ TEST_F(Vpn, AddTakesTheBranchOfThePathsState) {
     }
 }
 
+// Labels changed while the neighbour is away: the path is no longer in
+// hardware, so the new labels wait with it and are what its neighbour's
+// return writes.
+TEST_F(Vpn, LabelChangeWhileTheNeighbourIsLostIsWrittenOnItsReturn) {
+    ASSERT_EQ(arpAdd("192.168.1.1"), 0);
+    ASSERT_EQ(vpnAdd(kPublic), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(arpDel("192.168.1.1"), 0);
+    hwRouteUpdate();
+    ASSERT_EQ(vpnAdd(kPublic, Labels{1, {lbl(300), 0, 0}}), 0);
+    EXPECT_EQ(ghwRoute.vpnAddRtOtherCnt, 1u);
+    ASSERT_EQ(arpAdd("192.168.1.1"), 0);
+    hwRouteUpdate();
+    EXPECT_EQ(labelCounts("10.1.0.0"), (std::vector<int>{2, 2, 1}));  // added, removed, added again
+    EXPECT_EQ(find(kPublic)->label1, lbl(300));
+}
+
 TEST_F(Vpn, AddRefusesAMissingPublicRouteAndChangesNothing) {
     neighbour("192.168.1.1");
     programmed(kPublic);
@@ -189,6 +206,24 @@ TEST_F(Vpn, LabelsThatNeverReachedHardwareAreDroppedAtOnce) {
     EXPECT_EQ(nh->mplsLabelNum, 0);
     EXPECT_EQ(nh->label1, 0u);
     EXPECT_EQ(nh->flag & (NH_OP_VPN_ADD | NH_VPN | NH_VPN_DELETED), 0u);
+}
+
+// The IPv6 twins refuse the same way, with their own counters and lines.
+TEST_F(Vpn, Ipv6TwinsRefuseWithTheirOwnCountersAndLines) {
+    HwRoute6Dest d{};
+    HwRoute6Nexthop n{};
+    d.destIpAddr[0] = 0x20;
+    d.prefixLen = 64;
+    EXPECT_EQ(hwRoute6VpnDel(&d, &n), -1);
+    EXPECT_TRUE(logged("[hwRoute6VpnDel]=>ERROR:receive invalid message."));
+    n.nextHop[15] = 1;
+    EXPECT_EQ(hwRoute6VpnDel(&d, &n), -1);
+    EXPECT_TRUE(logged("[hwRoute6VpnDel]=>ERROR:no found dest entry."));
+    HwRoute6Dest pubDest = d;
+    HwRoute6Nexthop pubNh = n;
+    EXPECT_EQ(hwRoute6VpnAdd(&d, &n, HW_AF_INET6, &pubDest, &pubNh), -1);
+    EXPECT_TRUE(logged("[hwRoute6VpnAdd]=>ERROR: no public dest6 found."));
+    EXPECT_EQ(ghwRoute.vpn6DelParamErrCnt + ghwRoute.vpn6DelNoDestEntryErrCnt + ghwRoute.vpn6AddNoPubDst6ErrCnt, 3u);
 }
 
 // ---- Public routes -----------------------------------------------------------------
