@@ -16,6 +16,7 @@
 #include "hwroute/management.h"
 #include "hwroute/platform.h"
 #include "hwroute/route.h"
+#include "hwroute/tables.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ void hwRouteStateInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t 
     hwRouteMemInit(&g.tunPool, HW_TUN_NODE_SIZE, static_cast<uint32_t>(tunNum), alloc);
     hwRouteMemInit(&g.arpPool, HW_ARP_NODE_SIZE, g.arpMax, alloc);
     hwRouteMemInit(&g.nd6Pool, HW_ND6_NODE_SIZE, g.nd6Max, alloc);
+    hwTableIndexInit(alloc);
 
     initAllHeads();
 }
