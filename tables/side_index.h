@@ -37,9 +37,9 @@ struct HwSideIndex {
 
     // Element number of a record of the pool, or kNotLinked for anything else.
     uint32_t elemOf(const void* rec) const {
-        const auto* p = static_cast<const unsigned char*>(rec);
-        if (base == nullptr || p < base) return kNotLinked;
-        const std::size_t off = static_cast<std::size_t>(p - base);
+        const auto p = reinterpret_cast<std::uintptr_t>(rec), b = reinterpret_cast<std::uintptr_t>(base);
+        if (base == nullptr || p < b) return kNotLinked;
+        const std::size_t off = static_cast<std::size_t>(p - b);
         if (off % size != 0 || off / size >= count) return kNotLinked;
         return static_cast<uint32_t>(off / size);
     }
