@@ -109,12 +109,15 @@ bool decodeSingle(int family, const uint8_t* p, size_t len, HwdRouteEntry* e) {
 }
 
 // The length of the entry at p: its size byte holds the low 8 bits of the
-// word count, so the candidates are size*4 + k*1024; the right one is where
-// a walk over at most nextHopNum records ends exactly.
+// word count, so the candidates are size*4 + k*1024. A candidate fits when a
+// walk over at most nextHopNum records ends exactly on it; the first that
+// holds all nextHopNum records wins, else the first that fits (paths without
+// a neighbour are left out of an entry but still counted).
 size_t entryLen(int family, const uint8_t* p, size_t room) {
     const size_t hdr = headerLen(family);
     const size_t sizeByte = family == 4 ? p[19] : p[27];
     const size_t num = family == 4 ? p[16] : p[25];
+    size_t firstFit = 0;
     for (size_t cand = sizeByte * 4; cand <= room; cand += 1024) {
         if (cand < hdr) continue;
         size_t pos = hdr, records = 0;
@@ -125,9 +128,11 @@ size_t entryLen(int family, const uint8_t* p, size_t room) {
             pos += kRec + kLabel * labels;
             ++records;
         }
-        if (pos == cand) return cand;
+        if (pos != cand) continue;
+        if (records == num) return cand;
+        if (firstFit == 0) firstFit = cand;
     }
-    return 0;
+    return firstFit;
 }
 
 bool decodeRouteObject(HwdCall* call, int family, std::string* err) {
@@ -388,6 +393,9 @@ void applyPath(HwdRouteState* r, const HwdPath& p) {
         r->backups[key] = p;
         return;
     }
+    // A kept path is only confirmed: a record may name a path that never got
+    // in (direct updates draw their old set from resolved paths).
+    if (p.op == HWD_OP_KEEP && r->paths.count(key) == 0) return;
     r->backups.erase(key);
     r->paths[key] = p;
 }
