@@ -79,7 +79,7 @@ void exportRoutes4(LineOut& out) {
             ip4Text(d->destIp, dest);
             for (HwRouteNexthop* n : hwListOf<&HwRouteNexthop::destLink>(&d->nhopList)) {
                 ip4Text(n->nextHop, via);
-                out.line("route4 vrf=%u dest=%s/%u via=%s if=%u nvrf=%u proto=%u weight=%u flag=%#010x labels=%u",
+                out.line("route4 vrf=%u dest=%s/%u via=%s if=%u nvrf=%u proto=%u weight=%u flag=0x%08x labels=%u",
                          d->vrfId, dest, maskLen(d->mask), via, n->ifUnit, n->nVrfId, n->protoId, n->weight, n->flag,
                          n->mplsLabelNum);
             }
@@ -97,7 +97,7 @@ void exportRoutes6(LineOut& out) {
                     ip4Text(beRead32(n->nextHop), via);
                 else
                     std::snprintf(via, sizeof via, "%s", ip6_sprintf(n->nextHop));
-                out.line("route6 vrf=%u dest=%s/%u via=%s if=%u nvrf=%u proto=%u weight=%u flag=%#010x labels=%u",
+                out.line("route6 vrf=%u dest=%s/%u via=%s if=%u nvrf=%u proto=%u weight=%u flag=0x%08x labels=%u",
                          d->vrfId, dest, d->prefixLen, via, n->ifUnit, n->nVrfId, n->protoId, n->weight, n->flag,
                          n->mplsLabelNum);
             }
@@ -111,13 +111,13 @@ void exportNeighbours(LineOut& out) {
         for (HwArpNode* a : hwListOf<&HwArpNode::link>(&ghwRoute.arpTable[b])) {
             ip4Text(a->nextHop, addr);
             macText(a->mac, mac);
-            out.line("arp vrf=%u addr=%s mac=%s if=%u subif=%u port=%u status=%u flag=%#04x", a->vpnVrfid, addr, mac,
+            out.line("arp vrf=%u addr=%s mac=%s if=%u subif=%u port=%u status=%u flag=0x%02x", a->vpnVrfid, addr, mac,
                      a->ifUnit, a->subIfUnit, a->outPort, a->status, a->flag);
         }
         for (HwNd6Node* a : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[b])) {
             std::snprintf(addr, sizeof addr, "%s", ip6_sprintf(a->nextHop));
             macText(a->macAddr, mac);
-            out.line("nd6 vrf=%u addr=%s mac=%s if=%u subif=%u port=%u status=%u flag=%#04x", a->vpnVrfid, addr, mac,
+            out.line("nd6 vrf=%u addr=%s mac=%s if=%u subif=%u port=%u status=%u flag=0x%02x", a->vpnVrfid, addr, mac,
                      a->ifUnit, a->subIfUnit, a->outPort, a->status, a->flag);
         }
     }
