@@ -78,6 +78,14 @@ expect_rc 0 "$TRACE" --state "$E2E_TMP/hw.trace"
 expect_rc 0 "$TRACE" --state --json "$E2E_TMP/hw.trace"
 python3 -c 'import json,sys; d=json.load(sys.stdin); assert any(r["prefix"] == "203.0.113.0/24" for r in d["routes"])' \
     <<<"$out" || fail "trace state JSON: $out"
+# Following the trace shows a call made after it started.
+"$TRACE" --follow "$E2E_TMP/hw.trace" > "$E2E_TMP/follow.out" 2>&1 &
+follower=$!
+ip -n "$a" route add 198.51.100.0/24 via 10.9.0.2 dev veth0
+for _ in $(seq 50); do grep -q '198.51.100.0/24' "$E2E_TMP/follow.out" && break; sleep 0.1; done
+kill "$follower"; wait "$follower" 2>/dev/null || true
+grep -q 'route vrf 0 198.51.100.0/24 nexthops 1: add via 10.9.0.2' "$E2E_TMP/follow.out" \
+    || fail "--follow did not show the new route: $(cat "$E2E_TMP/follow.out")"
 passed=$((passed + 1))
 
 # Metrics and JSON counters from the daemon.
