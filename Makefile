@@ -1,5 +1,6 @@
 # Developer and CI entry points.
 #   make run   install what is missing, build, start the daemon on this host
+#   make install  build, then install under PREFIX (default /usr/local), staged in DESTDIR
 #   make test  install what is missing, then three builds, each with its tests:
 #              host (everything), sanitizers (core + unit/scenario tests),
 #              target (32-bit big-endian MIPS, tests under user-mode emulation)
@@ -21,12 +22,17 @@ HW_TRACE ?= hwroute-hw.trace
 PLATFORM_CONFIG ?=
 
 PACKAGES := cmake g++ make libgtest-dev libgmock-dev googletest \
-            g++-mips-linux-gnu qemu-user-static iproute2 libbenchmark-dev python3
+            g++-mips-linux-gnu qemu-user-static iproute2 libbenchmark-dev python3 \
+            nlohmann-json3-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 CTEST := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps build run test test-host test-asan test-target clean
+# Installation prefix and staging directory for `make install`.
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+.PHONY: all deps build run test test-host test-asan test-target install clean
 
 all: build
 
@@ -74,6 +80,11 @@ test-target:
 	  -DHWROUTE_UNIT_ONLY=ON -DHWROUTE_GTEST_SOURCE=$(GTEST_SOURCE)
 	cmake --build $(MIPS_BUILD) -j$(JOBS)
 	cd $(MIPS_BUILD) && $(CTEST)
+
+# The daemon, the tools, the systemd unit and /etc/default/hwroute (kept when present).
+install: build
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(MIPS_BUILD)

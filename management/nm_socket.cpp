@@ -265,6 +265,7 @@ void nmServe(int conn) {
         perror("\r\n hwRouteNmSockRcv recv buf failed!");
         return;
     }
+    if (hwRouteNmExportServe(conn, buf, got)) return;
     const int replyLen = hwRouteNmMsgProcess(buf, got);
     if (replyLen == 0) NM_LOG("call hwRouteNmSockRcv failed");
     nmReply(conn, buf, replyLen);

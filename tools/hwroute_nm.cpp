@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "adr.h"
+#include "metrics.h"
+#include "nmclient.h"
 #include "hwroute/bewriter.h"
 #include "hwroute/management.h"
 
@@ -31,6 +33,8 @@ const char* const USAGE =
     "  stats sw|hw|add|del [--v6] --vrf V --proto P\n"
     "        routes of one VRF (0..2047) and protocol (1..16): in software, in\n"
     "        hardware, added or deleted since start\n"
+    "  stats\n"
+    "        every non-zero per-VRF, per-protocol statistic (--json: as JSON)\n"
     "  table-stats [--v6] ITEM\n"
     "        one table counter, by number or name (table-stats list shows them)\n"
     "  show SECTION\n"
@@ -39,13 +43,19 @@ const char* const USAGE =
     "  count [--verbose]\n"
     "        the daemon prints every statistics counter on its standard output\n"
     "        (a management request always prints the summary and the verbose part)\n"
+    "  count --json | --summary\n"
+    "        the counters here instead: every counter as JSON, or the summary\n"
+    "        part alone (as text, or as JSON with --json)\n"
+    "  metrics\n"
+    "        every counter and the per-VRF, per-protocol statistics in the text\n"
+    "        exposition format of metrics scrapers\n"
     "  debug LEVEL\n"
     "        set the daemon's debug level (all categories up to LEVEL; -1: off)\n"
     "  raw --func F --cmd C [--vrf V] [--value N] [--index-num N]\n"
     "        send one request as given and show the return code and value\n"
     "\n"
     "options:\n"
-    "  --socket PATH   management socket (default /tmp/hwrouteNm.socket)\n"
+    "  --socket PATH   management socket (default %s)\n"
     "  --json          one JSON object on standard output, also for errors\n"
     "  --timeout SEC   how long to wait for the answer (default 30)\n"
     "  --help          this text\n"
@@ -171,6 +181,7 @@ struct Options {
     int timeoutSec = 30;
     bool v6 = false;
     bool verbose = false;
+    bool summary = false;
     bool hasVrf = false, hasProto = false, hasFunc = false, hasCmd = false, hasIndexNum = false;
     long vrf = 0, proto = 0, func = 0, cmd = 0, value = 0, indexNum = 0;
     std::vector<std::string> words;  // command and its positional arguments
@@ -285,14 +296,69 @@ uint32_t replyValue(const AdrMessage& m) {
 }
 
 int usageError(const std::string& text) {
-    fprintf(stderr, "hwroute-nm: %s\n%s", text.c_str(), USAGE);
+    fprintf(stderr, "hwroute-nm: %s (see hwroute-nm --help)\n", text.c_str());
     return EXIT_USAGE;
 }
 
 // ---------------------------------------------------------------------------
 // Commands
 
+// Counters and statistics through the daemon's export.
+bool fetchCounters(const Options& o, std::vector<HwdCounter>* counters, std::vector<HwdStat>* stats, int* status) {
+    std::vector<std::string> lines;
+    std::string err;
+    if (!hwdNmExport(o.socketPath, HW_NM_EXPORT_COUNTERS, o.timeoutSec, &lines, &err) ||
+        !hwdCountersFromExport(lines, counters, stats, &err)) {
+        *status = Client(o).fail(EXIT_FAIL, err);
+        return false;
+    }
+    return true;
+}
+
+int cmdStatsAll(const Options& o) {
+    if (o.hasVrf || o.hasProto || o.v6) return usageError("stats without sw, hw, add or del takes no --vrf, --proto or --v6");
+    std::vector<HwdCounter> counters;
+    std::vector<HwdStat> stats;
+    int status = EXIT_OK;
+    if (!fetchCounters(o, &counters, &stats, &status)) return status;
+    if (o.json) {
+        printf("%s\n", nlohmann::json({{"ok", true}, {"stats", hwdStatsJson(stats)}}).dump().c_str());
+        return EXIT_OK;
+    }
+    for (const HwdStat& s : stats)
+        printf("%s %-3s vrf %u protocol %u: %u\n", s.family == 4 ? "IPv4" : "IPv6", s.table.c_str(), s.vrf, s.proto,
+               s.value);
+    return EXIT_OK;
+}
+
+int cmdMetrics(const Options& o) {
+    if (o.words.size() != 1) return usageError("metrics takes no argument");
+    if (o.json) return usageError("metrics has no --json form (see count --json and stats --json)");
+    std::vector<HwdCounter> counters;
+    std::vector<HwdStat> stats;
+    int status = EXIT_OK;
+    if (!fetchCounters(o, &counters, &stats, &status)) return status;
+    fputs(hwdMetricsText(counters, stats).c_str(), stdout);
+    return EXIT_OK;
+}
+
+int cmdCountHere(const Options& o) {
+    std::vector<HwdCounter> counters;
+    std::vector<HwdStat> stats;
+    int status = EXIT_OK;
+    if (!fetchCounters(o, &counters, &stats, &status)) return status;
+    if (o.json) {
+        printf("%s\n",
+               nlohmann::json({{"ok", true}, {"counters", hwdCountersJson(counters, o.summary)}}).dump().c_str());
+        return EXIT_OK;
+    }
+    for (const HwdCounter& c : counters)
+        if (!c.verbose) printf("%s: %u\n", c.label.c_str(), c.value);
+    return EXIT_OK;
+}
+
 int cmdStats(const Options& o) {
+    if (o.words.size() == 1) return cmdStatsAll(o);
     if (o.words.size() != 2) return usageError("stats needs one of sw, hw, add, del");
     const StatsKind* kind = nullptr;
     for (const StatsKind& k : statsKinds)
@@ -381,6 +447,7 @@ int cmdShow(const Options& o) {
 
 int cmdCount(const Options& o) {
     if (o.words.size() != 1) return usageError("count takes no argument");
+    if (o.json || o.summary) return cmdCountHere(o);
     uint8_t valueBytes[4];
     Client client(o);
     AdrMessage reply{};
@@ -458,7 +525,7 @@ int parseArgs(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            fputs(USAGE, stdout);
+            printf(USAGE, HW_NM_SOCKET_PATH);
             return EXIT_OK;
         }
         if (a == "--json") {
@@ -471,6 +538,10 @@ int parseArgs(int argc, char** argv, Options* o) {
         }
         if (a == "--verbose") {
             o->verbose = true;
+            continue;
+        }
+        if (a == "--summary") {
+            o->summary = true;
             continue;
         }
         if (a == "--socket" || a == "--timeout") {
@@ -510,5 +581,6 @@ int main(int argc, char** argv) {
     if (command == "count") return cmdCount(o);
     if (command == "debug") return cmdDebug(o);
     if (command == "raw") return cmdRaw(o);
+    if (command == "metrics") return cmdMetrics(o);
     return usageError("unknown command '" + command + "'");
 }

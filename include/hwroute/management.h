@@ -22,6 +22,18 @@ constexpr uint32_t HW_NM_RC_BAD_SELECTOR = 0x03E80010;  // set operation with a 
 constexpr uint32_t HW_NM_RC_OUT_OF_TABLE = 0x03E80011;  // VRF id >= 2048 or protocol > 16
 constexpr uint32_t HW_NM_RC_NO_VALUE = 0x03E80012;      // the request carries no 32-bit value
 
+// Read-only export, outside the thirteen operations: the reply is followed
+// by text lines ("hwroute-export 1" first, "end" last) and the connection
+// closes. cmd 1: routes with their next hops, ARP and ND6 entries; cmd 2:
+// every counter and the non-zero per-VRF, per-protocol statistics. Any
+// other cmd is answered with HW_NM_RC_BAD_SELECTOR and no lines.
+constexpr uint32_t HW_NM_FUNC_EXPORT = 100;
+constexpr uint32_t HW_NM_EXPORT_STATE = 1;
+constexpr uint32_t HW_NM_EXPORT_COUNTERS = 2;
+// Serves the request when it is an export (true), else leaves it alone.
+bool hwRouteNmExportServe(int conn, uint8_t* msg, int len);
+void hwRouteNmExport(int conn, uint32_t what);
+
 int hwRouteNmSockOpen(void);
 void hwRouteNmSockRcv(void);
 int hwRouteNmMsgProcess(uint8_t* msg, int len);

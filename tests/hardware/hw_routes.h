@@ -114,6 +114,7 @@ inline void expectBytes(const std::vector<uint8_t>& actual, const std::string& e
 using Ops = std::vector<std::pair<int, int>>;
 inline Ops ops(const std::vector<uint8_t>& e) {
     Ops out;
-    for (std::size_t at = 28; at + 64 <= e.size(); at += 64 + 8 * e[at + 59]) out.push_back({e[at + 7], e[at + 58]});
+    for (const HwdRouteEntry& entry : decodedRoute4(e))
+        for (const HwdPath& p : entry.paths) out.push_back({p.nexthopIp[3], p.op});
     return out;
 }

@@ -71,14 +71,11 @@ protected:
     std::vector<HwRec> records(std::size_t from = 0) const {
         std::vector<HwRec> out;
         for (std::size_t c = from; c < hwCalls().size(); ++c) {
-            const std::vector<uint8_t>& data = hwCalls()[c].data;
             if (hwCalls()[c].objectId != HW_OBJ_ROUTE4) continue;
-            for (std::size_t pos = 0, len; pos + 28 <= data.size() && (len = data[pos + 19] * 4u) >= 28; pos += len)
-                for (std::size_t r = pos + 28; r + 64 <= pos + len && r + 64 <= data.size(); r += 64 + 8 * data[r + 59]) {
-                    const uint8_t* p = &data[r];
-                    out.push_back({beRead32(&data[pos + 8]), beRead32(p) == 0x10, beRead32(p + 36), p[49], uint16_t(p[50] << 8 | p[51]),
-                                   p[58]});
-                }
+            for (const HwdRouteEntry& e : decodedCall(hwCalls()[c]).routes)
+                for (const HwdPath& p : e.paths)
+                    out.push_back({beRead32(e.addr.data()), p.flags == HWD_NHF_NEIGHBOUR, p.port, p.nextHopMac[5],
+                                   p.vid, p.op});
         }
         return out;
     }

@@ -54,6 +54,12 @@ TEST_F(ConfigLoad, RefusesABadFileWithOneLineAndAppliesNothing) {
         {"{\"localPort\": 1,\n \"localPort\": 2}", "not valid JSON: line 2, column 2: duplicate key \"localPort\""},
         {"{\"localPort\": 01}", "not valid JSON: line 1, column 16: leading zero in a number"},
         {std::string(66, '['), "not valid JSON: line 1, column 66: nesting too deep"},
+        {"{\"localPort\": 1}\n x", "not valid JSON: line 2, column 2: unexpected text after the value"},
+        {"{\"systemMac\": \"02:00", "not valid JSON: line 1, column 21: unterminated string"},
+        {"{\"systemMac\": \"\\q\"}", "not valid JSON: line 1, column 17: unknown escape in string"},
+        {"{\"localPort\" 1}", "not valid JSON: line 1, column 14: expected ':'"},
+        {"{\"localPort\": tru}", "not valid JSON: line 1, column 18: expected a value"},
+        {"{\"localPort\": 1.}", "not valid JSON: line 1, column 17: expected a digit"},
     };
     std::string err;
     for (const auto& [json, error] : cases) {

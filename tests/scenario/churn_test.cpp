@@ -16,46 +16,27 @@ namespace {
 
 using PathKey = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;  // vrf, subnet, mask, next hop
 
-// What the hardware holds after applying every accepted IPv4 call in order.
+// What the hardware holds after applying every accepted call in order, read
+// through the shared decoder and hardware state.
 struct HwModel {
-    std::set<PathKey> paths;
-    std::set<std::pair<uint32_t, uint32_t>> hosts;  // vrf, address
+    HwdState state;
     std::size_t applied = 0;
 
     void apply(const std::vector<SimHwCall>& calls) {
-        for (; applied < calls.size(); ++applied) {
-            const SimHwCall& c = calls[applied];
-            if (c.result != 0 || c.objectId != HW_OBJ_ROUTE4) continue;
-            for (std::size_t pos = 0; pos + 28 <= c.data.size();) {
-                const std::size_t len = entryLength(c.data, pos);
-                entry(&c.data[pos], len);
-                pos += len;
-            }
-        }
+        for (; applied < calls.size(); ++applied) state.apply(decodedCall(calls[applied]));
     }
-
-private:
-    static std::size_t entryLength(const std::vector<uint8_t>& d, std::size_t pos) {
-        const std::size_t words = d[pos + 19];
-        const std::size_t left = d.size() - pos;
-        return words * 4 >= 28 && words * 4 <= left ? words * 4 : left;  // a long entry travels alone
+    std::set<PathKey> paths() const {
+        std::set<PathKey> out;
+        for (const auto& [prefix, route] : state.routes)
+            for (const auto& [key, path] : route.paths)
+                out.insert({prefix.vrf, beRead32(prefix.addr.data()), prefix.len ? ~0u << (32 - prefix.len) : 0,
+                            beRead32(key.nexthop.data())});
+        return out;
     }
-    void entry(const uint8_t* e, std::size_t len) {
-        const uint32_t vrf = beRead32(e + 4), subnet = beRead32(e + 8), mask = beRead32(e + 12);
-        for (std::size_t r = 28; r + 64 <= len; r += 64 + 8 * e[r + 59]) {
-            const uint32_t nh = beRead32(e + r + 4);
-            const uint8_t op = e[r + 58];
-            if (beRead32(e + r) == 0x10) {
-                if (op == 1) hosts.insert({vrf, subnet});
-                if (op == 2) hosts.erase({vrf, subnet});
-                continue;
-            }
-            const PathKey k{vrf, subnet, mask, nh};
-            if (op == 1) paths.insert(k);
-            // Direct updates draw their old set from resolved paths, so a delete
-            // or unchanged record may name a path that never got in: no change.
-            if (op == 2) paths.erase(k);
-        }
+    std::set<std::pair<uint32_t, uint32_t>> hosts() const {
+        std::set<std::pair<uint32_t, uint32_t>> out;
+        for (const auto& [prefix, path] : state.neighbours) out.insert({prefix.vrf, beRead32(prefix.addr.data())});
+        return out;
     }
 };
 
@@ -105,11 +86,11 @@ TEST_P(Churn, HardwareHoldsExactlyWhatTheSoftwareBelievesPresent) {
             pass();
             hw.apply(hwCalls());
             std::snprintf(step, sizeof step, "seed %u step %d", GetParam(), i);
-            ASSERT_EQ(hw.paths, softwarePaths()) << step;
-            ASSERT_EQ(hw.hosts, softwareHosts()) << step;
-            ASSERT_EQ(ghwRoute.hwOkRouteCnt, hw.paths.size()) << step;
-            ASSERT_EQ(ghwRoute.hwRouteProtoStats[0][3], hw.paths.size()) << step;
-            ASSERT_EQ(ghwRoute.hwOkArpCnt, hw.hosts.size()) << step;
+            ASSERT_EQ(hw.paths(), softwarePaths()) << step;
+            ASSERT_EQ(hw.hosts(), softwareHosts()) << step;
+            ASSERT_EQ(ghwRoute.hwOkRouteCnt, hw.paths().size()) << step;
+            ASSERT_EQ(ghwRoute.hwRouteProtoStats[0][3], hw.paths().size()) << step;
+            ASSERT_EQ(ghwRoute.hwOkArpCnt, hw.hosts().size()) << step;
         }
     }
     // Everything the kernel withdraws leaves the hardware and the pools.
@@ -118,8 +99,8 @@ TEST_P(Churn, HardwareHoldsExactlyWhatTheSoftwareBelievesPresent) {
     for (const char* gw : gws) neighbour(gw, macs[0], NL_DELNEIGH);
     pass();
     hw.apply(hwCalls());
-    EXPECT_TRUE(hw.paths.empty());
-    EXPECT_TRUE(hw.hosts.empty());
+    EXPECT_TRUE(hw.paths().empty());
+    EXPECT_TRUE(hw.hosts().empty());
     EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), destFree);
     EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nhFree);
     EXPECT_EQ(hwPoolFreeCount(&ghwRoute.arpPool), arpFree);

@@ -97,3 +97,21 @@ uint32_t ip4(const char* text) {
     inet_pton(AF_INET, text, &a);
     return ntohl(a.s_addr);
 }
+
+HwdCall decodedCall(const SimHwCall& call) {
+    HwdCall c;
+    c.seq = call.seq;
+    c.objectId = call.objectId;
+    c.flags = call.flags;
+    c.result = call.result;
+    c.data = call.data;
+    std::string err;
+    EXPECT_TRUE(hwdDecode(&c, &err)) << "call #" << call.seq << " object " << call.objectId << ": " << err << "\n"
+                                     << hexDump(call.data);
+    return c;
+}
+
+std::vector<HwdRouteEntry> decodedRoute4(const std::vector<uint8_t>& bytes) {
+    SimHwCall call{0, 338, 0, bytes, 0};
+    return decodedCall(call).routes;
+}

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hwdecode.h"
 #include "hwroute/global.h"
 #include "sim.h"
 
@@ -56,3 +57,9 @@ std::vector<uint8_t> hexBytes(const std::string& hex);
 std::string hexDump(const std::vector<uint8_t>& bytes);
 // Address helpers: "10.1.2.3" as a number with the first octet most significant.
 uint32_t ip4(const char* text);
+
+// A recorded hardware call decoded by the shared decoder; a call whose bytes
+// do not fit its object's layout fails the test.
+HwdCall decodedCall(const SimHwCall& call);
+// The entries of an IPv4 route buffer built outside a call.
+std::vector<HwdRouteEntry> decodedRoute4(const std::vector<uint8_t>& bytes);
