@@ -1,5 +1,7 @@
 // The hwroute daemon: options, then eight decimal arguments, then start-up
 // and a main thread that only sleeps while the worker task runs.
+#include <fcntl.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 
 #include "hwroute/debug.h"
 #include "hwroute/frame.h"
+#include "hwroute/intake.h"
 #include "hwroute/management.h"
 #include "hwroute/platform.h"
 #include "sim.h"
@@ -35,8 +38,10 @@ const char kUsage[] =
     "  --platform-config FILE  platform configuration (JSON) for the interface and hardware services\n"
     "  --hw-trace FILE         append one JSON line per hardware call to FILE\n"
     "  --log FILE              append debug lines to FILE instead of standard error\n"
-    "  --nm-socket PATH        management socket path (default /tmp/hwrouteNm.socket)\n"
+    "  --nm-socket PATH        management socket path (default /run/hwroute/hwrouteNm.socket)\n"
     "  --nm-socket-mode OCTAL  file mode of the management socket (default 0600)\n"
+    "  --nm-group GROUP        members of GROUP (name or number) may use the management socket\n"
+    "  --accept-injected       take notifications from user processes too (tests and lab only)\n"
     "  --help                  print this text and exit\n";
 
 [[noreturn]] void usageError(const char* why) {
@@ -51,6 +56,16 @@ const char kUsage[] =
     std::exit(2);
 }
 
+int64_t parseGroup(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long gid = std::strtoul(text, &end, 10);
+    if (errno == 0 && end != text && *end == '\0' && gid < 0xFFFFFFFFul) return static_cast<int64_t>(gid);
+    const group* gr = getgrnam(text);
+    if (gr == nullptr) usageError("--nm-group needs a group name or number");
+    return static_cast<int64_t>(gr->gr_gid);
+}
+
 uint32_t parseMode(const char* text) {
     char* end = nullptr;
     errno = 0;
@@ -58,6 +73,8 @@ uint32_t parseMode(const char* text) {
     if (errno != 0 || end == text || *end != '\0' || mode > 07777) usageError("--nm-socket-mode needs an octal file mode");
     return static_cast<uint32_t>(mode);
 }
+
+bool modeGiven = false;
 
 void applyOption(const char* name, const char* value) {
     std::string err;
@@ -73,6 +90,9 @@ void applyOption(const char* name, const char* value) {
         hwRouteNmSockPath = value;
     } else if (std::strcmp(name, "--nm-socket-mode") == 0) {
         hwRouteNmSockMode = parseMode(value);
+        modeGiven = true;
+    } else if (std::strcmp(name, "--nm-group") == 0) {
+        hwRouteNmGroup = parseGroup(value);
     } else {
         std::string why = std::string("unknown option ") + name;
         usageError(why.c_str());
@@ -91,6 +111,11 @@ int parseOptions(int argc, char** argv) {
             std::fflush(stdout);
             std::exit(0);
         }
+        if (std::strcmp(name, "--accept-injected") == 0) {
+            hwNotifyAcceptInjected = true;
+            i += 1;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::string why = std::string(name) + " needs a value";
             usageError(why.c_str());
@@ -98,7 +123,22 @@ int parseOptions(int argc, char** argv) {
         applyOption(name, argv[i + 1]);
         i += 2;
     }
+    // A group that may use the socket needs group access to the file.
+    if (hwRouteNmGroup >= 0 && !modeGiven) hwRouteNmSockMode = 0660;
     return i;
+}
+
+// A descriptor among 0 to 2 that was closed when the daemon was started is
+// opened on /dev/null, so no socket gets one of them: descriptor 0 reads as
+// "not open" to the main loop, which would never watch such a socket.
+void fillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (open("/dev/null", O_RDWR) != fd) {
+            std::fprintf(stderr, "hwroute: cannot open /dev/null for descriptor %d\n", fd);
+            std::exit(1);
+        }
+    }
 }
 
 // Pools of size 0 are built empty and every later allocation from them fails;
@@ -124,6 +164,7 @@ void reportEmptyPools(const int32_t* a) {
 int main(int argc, char** argv) {
     // Management dumps print to standard output; line buffering keeps them in
     // step with the rest of a log.
+    fillStandardDescriptors();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     int first = parseOptions(argc, argv);
@@ -139,7 +180,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kArgCount; i++) a[i] = std::atoi(argv[first + i]);
     reportEmptyPools(a);
 
-    hwRouteInit(a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
+    // A daemon without its sockets would run without a worker and program
+    // nothing: the failed step has said why on one line.
+    if (hwRouteInit(a[0], a[1], a[2], a[3], a[4], a[5], a[6]) != 0) return 1;
     hwRouteDebugSet(a[7]);
     for (;;) sleep(10);
 }

@@ -1,6 +1,7 @@
 // Start-up and the worker task. Start-up sizes and builds ghwRoute, opens the
 // notification and management sockets and starts the one worker task that
 // owns all state from then on.
+#include <linux/netlink.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 
@@ -71,13 +72,16 @@ bool readable(int fd, const fd_set* set) { return fd > 0 && fd < FD_SETSIZE && F
 // Read one datagram (at most 1024 bytes; the kernel drops the rest) and walk it.
 void receiveNotification(uint8_t* buffer) {
     ghwRoute.totalRouteMsgNum++;
-    ssize_t n = recv(ghwRoute.notifySock, buffer, kRecvLen, 0);
+    sockaddr_nl from{};
+    socklen_t fromLen = sizeof(from);
+    ssize_t n = recvfrom(ghwRoute.notifySock, buffer, kRecvLen, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n <= 0) {
         printOut("\n\r hwRouteTask recv error\n\r");
         ghwRoute.rcvErrNum++;
         if (hwRtErrDebug != 0) printOut("\n\r hwRouteTask recv msg error.\n\r");
         return;
     }
+    if (!hwRtnotifyFromKernel(from.nl_pid)) return;
     if (hwRtnotifyRecv(buffer, static_cast<int>(n)) == 0) ghwRoute.notifyOkNum++;
 }
 

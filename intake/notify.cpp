@@ -114,6 +114,16 @@ uint32_t fittingLength(const uint8_t* p, uint32_t remaining) {
 
 }  // namespace
 
+bool hwNotifyAcceptInjected = false;
+
+bool hwRtnotifyFromKernel(uint32_t senderPort) {
+    if (senderPort == 0 || hwNotifyAcceptInjected) return true;
+    ++ghwRoute.notifyForeignDropCnt;
+    hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE, "[hwRtnotifyRecv]=>datagram from port %u, not the kernel: dropped.",
+                 senderPort);
+    return false;
+}
+
 int hwRtnotifyInit(HwRouteGlobal* g) {
     if (g == nullptr) return -1;
     if (g->notifySock != 0) return 0;

@@ -45,7 +45,7 @@ const char* const USAGE =
     "        send one request as given and show the return code and value\n"
     "\n"
     "options:\n"
-    "  --socket PATH   management socket (default /tmp/hwrouteNm.socket)\n"
+    "  --socket PATH   management socket (default /run/hwroute/hwrouteNm.socket)\n"
     "  --json          one JSON object on standard output, also for errors\n"
     "  --timeout SEC   how long to wait for the answer (default 30)\n"
     "  --help          this text\n"

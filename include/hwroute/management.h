@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
-constexpr const char* HW_NM_SOCKET_PATH = "/tmp/hwrouteNm.socket";
+// The socket lives in a directory under /run that the daemon creates 0750
+// and that only root may write: a name in a world-writable directory could
+// be taken first by any local user.
+constexpr const char* HW_NM_SOCKET_DIR = "/run/hwroute";
+constexpr const char* HW_NM_SOCKET_PATH = "/run/hwroute/hwrouteNm.socket";
 constexpr int HW_NM_BUF_LEN = 1518;
 
 // Where the management socket is created and with which file mode; the
@@ -12,8 +16,9 @@ constexpr int HW_NM_BUF_LEN = 1518;
 extern const char* hwRouteNmSockPath;
 extern uint32_t hwRouteNmSockMode;
 
-// Connections whose request did not arrive within the receive time limit.
-extern uint32_t hwNmRecvTimeoutCnt;
+// Group whose members may use the socket besides root and the daemon's own
+// user (--nm-group); -1 for none.
+extern int64_t hwRouteNmGroup;
 // Time a connection has to deliver its whole request.
 constexpr int HW_NM_RECV_TIMEOUT_MS = 1000;
 
@@ -22,6 +27,8 @@ constexpr uint32_t HW_NM_RC_BAD_SELECTOR = 0x03E80010;  // set operation with a 
 constexpr uint32_t HW_NM_RC_OUT_OF_TABLE = 0x03E80011;  // VRF id >= 2048 or protocol > 16
 constexpr uint32_t HW_NM_RC_NO_VALUE = 0x03E80012;      // the request carries no 32-bit value
 
+// Opens the socket; on failure writes one line naming the path and the
+// reason to standard error and returns -1.
 int hwRouteNmSockOpen(void);
 void hwRouteNmSockRcv(void);
 int hwRouteNmMsgProcess(uint8_t* msg, int len);

@@ -5,6 +5,7 @@ E2E_ID="hwr$$"
 E2E_TMP=$(mktemp -d /tmp/hwroute-e2e.XXXXXX)
 E2E_NS=()
 DAEMON_PID=""
+DAEMON_EXTRA=()  # more daemon options for start_daemon, e.g. (--accept-injected)
 
 e2e_skip() { echo "SKIP: $*"; exit 77; }
 
@@ -48,12 +49,16 @@ ifmac() { ip -n "$1" -o link show dev "$2" | sed -n 's/.*link\/ether \([0-9a-f:]
 # its own management socket; waits until the socket exists.
 start_daemon() {
     local ns=$1 config=${2:-}
-    local args=(--hw-trace "$E2E_TMP/hw.trace" --log "$E2E_TMP/daemon.log" --nm-socket "$E2E_TMP/nm.sock")
+    local args=(--hw-trace "$E2E_TMP/hw.trace" --log "$E2E_TMP/daemon.log" --nm-socket "$E2E_TMP/nm.sock"
+                "${DAEMON_EXTRA[@]}")
     if [ -n "$config" ]; then
         printf '%s\n' "$config" > "$E2E_TMP/platform.json"
         args+=(--platform-config "$E2E_TMP/platform.json")
     fi
-    ip netns exec "$ns" "$HWROUTE_BIN" "${args[@]}" 1000 1000 1000 8 100 100 100 1 \
+    # DAEMON_CLOSED_STDIN=1: the daemon starts with descriptor 0 closed.
+    local close0=()
+    [ "${DAEMON_CLOSED_STDIN:-0}" = 1 ] && close0=(bash -c 'exec "$@" <&-' _)
+    ip netns exec "$ns" "${close0[@]}" "$HWROUTE_BIN" "${args[@]}" 1000 1000 1000 8 100 100 100 1 \
         > "$E2E_TMP/daemon.out" 2>&1 &
     DAEMON_PID=$!
     for _ in $(seq 50); do
