@@ -1,5 +1,7 @@
 # Developer and CI entry points.
 #   make run   install what is missing, build, start the daemon on this host
+#   make fuzz  install clang, build the fuzz targets and run each for FUZZ_SECONDS
+#              (corpus in tests/fuzz/corpus; new inputs go to build-fuzz/corpus)
 #   make test  install what is missing, then three builds, each with its tests:
 #              host (everything), sanitizers (core + unit/scenario tests),
 #              target (32-bit big-endian MIPS, tests under user-mode emulation)
@@ -10,6 +12,9 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 MIPS_BUILD ?= build-mips
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := datagram sequence nm config
 BUILD_TYPE ?= RelWithDebInfo
 GTEST_SOURCE ?= /usr/src/googletest
 
@@ -23,10 +28,13 @@ PLATFORM_CONFIG ?=
 PACKAGES := cmake g++ make libgtest-dev libgmock-dev googletest \
             g++-mips-linux-gnu qemu-user-static iproute2 libbenchmark-dev python3
 
+# Only `make fuzz` needs these (make test replays the corpus with g++).
+FUZZ_PACKAGES := clang libclang-rt-dev
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 CTEST := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps build run test test-host test-asan test-target clean
+.PHONY: all deps fuzz-deps build run test test-host test-asan test-target fuzz clean
 
 all: build
 
@@ -40,6 +48,9 @@ deps:
 	  $(SUDO) apt-get update && \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
 	fi
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -75,5 +86,19 @@ test-target:
 	cmake --build $(MIPS_BUILD) -j$(JOBS)
 	cd $(MIPS_BUILD) && $(CTEST)
 
+# Each target runs FUZZ_SECONDS on one job, starting from the corpus in the
+# tree plus what earlier runs found; findings land in $(FUZZ_BUILD)/findings.
+fuzz: deps fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHWROUTE_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/findings
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t 2>&1 | tail -n 12; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(MIPS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(MIPS_BUILD) $(FUZZ_BUILD)

@@ -54,6 +54,11 @@ TEST_F(ConfigLoad, RefusesABadFileWithOneLineAndAppliesNothing) {
         {"{\"localPort\": 1,\n \"localPort\": 2}", "not valid JSON: line 2, column 2: duplicate key \"localPort\""},
         {"{\"localPort\": 01}", "not valid JSON: line 1, column 16: leading zero in a number"},
         {std::string(66, '['), "not valid JSON: line 1, column 66: nesting too deep"},
+        // Found by fuzzing: an escaped line break in a key split the reason in two.
+        {R"({"interfaces":{"5\n":{}}})",
+         R"("interfaces.5\u000a": an interface unit must be a decimal number from 0 to 4294967295)"},
+        {R"({"interfaces":{"5":{"fail":["m\u0001"]}}})",
+         R"("interfaces.5.fail" names an unknown query "m\u0001" (known: mac, operState, endType, vlan, index, tunnel))"},
     };
     std::string err;
     for (const auto& [json, error] : cases) {
