@@ -31,7 +31,7 @@ path, uid, length, body = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), bytes
 if uid != 0:
     os.setgroups([]); os.setgid(uid); os.setuid(uid)
 s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-s.settimeout(5)
+s.settimeout(15)
 s.connect(path)
 out = b''
 try:
@@ -87,17 +87,14 @@ DAEMON_CLOSED_STDIN=1 start_daemon "$a"
 [ "$(client 0 "$REQ_LEN" "$REQ" | cut -c1-8)" = "$(printf '%08x' "$REQ_LEN")" ] || fail "root's request unanswered"
 [ "$(client 65534 "$REQ_LEN" "$REQ")" = "" ] || fail "a request of user nobody was answered"
 [ "$(counter nmPeerRefusedCnt)" = 1 ] || fail "refused peer not counted"
-# A silent client connects and says nothing; a request right behind it is
-# answered once the daemon gives up on the first (about a second).
-python3 -c "import socket,time; s=socket.socket(socket.AF_UNIX); s.connect('$E2E_TMP/nm.sock'); open('$E2E_TMP/silent', 'w').close(); time.sleep(4)" &
+# A silent client connects and stays for a minute without a byte; a request
+# behind it is still answered (the client waits up to 15 s), because the
+# daemon gives up on the silent one.
+python3 -c "import socket,time; s=socket.socket(socket.AF_UNIX); s.connect('$E2E_TMP/nm.sock'); open('$E2E_TMP/silent', 'w').close(); time.sleep(60)" &
 silent=$!
 for _ in $(seq 50); do [ -e "$E2E_TMP/silent" ] && break; sleep 0.1; done
-start=$(date +%s%N)
-[ "$(client 0 "$REQ_LEN" "$REQ" | cut -c1-8)" = "$(printf '%08x' "$REQ_LEN")" ] || fail "no answer after a silent client"
-took=$(( ($(date +%s%N) - start) / 1000000 ))
+[ "$(client 0 "$REQ_LEN" "$REQ" | cut -c1-8)" = "$(printf '%08x' "$REQ_LEN")" ] || fail "no answer behind a silent client"
 kill $silent 2>/dev/null || true; wait $silent 2>/dev/null || true
-[ "$took" -lt 3500 ] || fail "a silent client held the daemon for $took ms"
-echo "request behind a silent client answered after $took ms"
 [ "$(counter nmRecvTimeoutCnt)" = 1 ] || fail "the silent client's time-out is not counted"
 [ "$(client 0 100000 "$REQ")" = 00000000 ] || fail "an oversized frame was not refused with length 0"
 # The notification socket was not given descriptor 0: kernel routes arrive.
