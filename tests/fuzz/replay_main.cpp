@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     for (const fs::path& f : files) {
         std::ifstream in(f, std::ios::binary);
         const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        static const uint8_t none = 0;  // like libFuzzer, never a null pointer for an empty input
+        LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());
     }
     std::fprintf(stderr, "%zu inputs replayed\n", files.size());
     return 0;
