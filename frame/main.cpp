@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "hwroute/intake.h"
 #include "hwroute/management.h"
 #include "hwroute/platform.h"
+#include "hwroute/resync.h"
 #include "sim.h"
 
 namespace {
@@ -42,6 +44,9 @@ const char kUsage[] =
     "  --nm-socket-mode OCTAL  file mode of the management socket (default 0600)\n"
     "  --nm-group GROUP        members of GROUP (name or number) may use the management socket\n"
     "  --accept-injected       take notifications from user processes too (tests and lab only)\n"
+    "  --rcvbuf BYTES          receive buffer of the notification socket (default 2000000)\n"
+    "  --sync-at-start         read the kernel's routes, neighbours and links once before\n"
+    "                          the loop starts (default: learn from notifications only)\n"
     "  --help                  print this text and exit\n";
 
 [[noreturn]] void usageError(const char* why) {
@@ -76,6 +81,15 @@ uint32_t parseMode(const char* text) {
 
 bool modeGiven = false;
 
+int32_t parseBytes(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long bytes = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || bytes <= 0 || bytes > INT32_MAX)
+        usageError("--rcvbuf needs a positive number of bytes");
+    return static_cast<int32_t>(bytes);
+}
+
 void applyOption(const char* name, const char* value) {
     std::string err;
     if (std::strcmp(name, "--platform-config") == 0) {
@@ -93,10 +107,23 @@ void applyOption(const char* name, const char* value) {
         modeGiven = true;
     } else if (std::strcmp(name, "--nm-group") == 0) {
         hwRouteNmGroup = parseGroup(value);
+    } else if (std::strcmp(name, "--rcvbuf") == 0) {
+        hwRtnotifyRcvBuf = parseBytes(value);
     } else {
         std::string why = std::string("unknown option ") + name;
         usageError(why.c_str());
     }
+}
+
+// Options without a value.
+bool applyFlag(const char* name) {
+    if (std::strcmp(name, "--accept-injected") == 0) {
+        hwNotifyAcceptInjected = true;
+        return true;
+    }
+    if (std::strcmp(name, "--sync-at-start") != 0) return false;
+    hwResyncAtStart = true;
+    return true;
 }
 
 // Options come first; the first argument that does not begin with "--" starts
@@ -111,9 +138,8 @@ int parseOptions(int argc, char** argv) {
             std::fflush(stdout);
             std::exit(0);
         }
-        if (std::strcmp(name, "--accept-injected") == 0) {
-            hwNotifyAcceptInjected = true;
-            i += 1;
+        if (applyFlag(name)) {
+            ++i;
             continue;
         }
         if (i + 1 >= argc) {

@@ -87,7 +87,7 @@ second: 1"
 echo "ok: default directory and refused second daemon"
 
 # 3. Clients against a daemon started with descriptor 0 closed.
-DAEMON_EXTRA=(--nm-socket-mode 0666)
+E2E_DAEMON_OPTS=(--nm-socket-mode 0666)
 DAEMON_CLOSED_STDIN=1 start_daemon "$a"
 [ "$(readlink "/proc/$DAEMON_PID/fd/0")" = /dev/null ] || fail "descriptor 0: $(readlink "/proc/$DAEMON_PID/fd/0")"
 [ "$(client 0 "$REQ_LEN" "$REQ" | cut -c1-8)" = "$(printf '%08x' "$REQ_LEN")" ] || fail "root's request unanswered"
@@ -124,7 +124,7 @@ stop_daemon
 echo "ok: injected notification dropped"
 
 # 5. --nm-group lets the group's members in (the socket becomes 0660, group-owned).
-DAEMON_EXTRA=(--nm-group 65534)
+E2E_DAEMON_OPTS=(--nm-group 65534)
 start_daemon "$a"
 for _ in $(seq 20); do [ "$(stat -c '%a %g' "$E2E_TMP/nm.sock")" = "660 65534" ] && break; sleep 0.1; done
 [ "$(stat -c '%a %g' "$E2E_TMP/nm.sock")" = "660 65534" ] || fail "group socket: $(stat -c '%a %g' "$E2E_TMP/nm.sock")"
