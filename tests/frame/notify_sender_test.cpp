@@ -42,10 +42,9 @@ TEST_F(NotifySender, UserDatagramsAreDroppedUnlessInjectionIsAccepted) {
         to.nl_family = AF_NETLINK;
         to.nl_pid = self.nl_pid;
         ASSERT_EQ(sendto(user, &msg, sizeof(msg), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)), ssize_t(sizeof(msg)));
-        uint8_t buffer[1024];
         // Kernel datagrams may arrive too; a few passes reach ours.
         for (int i = 0; i < 5 && !logged("nlmsg_type=250") && ghwRoute.notifyForeignDropCnt == dropped; ++i)
-            hwRouteTaskPass(buffer);
+            hwRouteTaskPass();
         EXPECT_EQ(logged("nlmsg_type=250"), r.walked);
         EXPECT_EQ(ghwRoute.notifyForeignDropCnt, dropped + (r.walked ? 0 : 1));
     }
