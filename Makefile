@@ -1,6 +1,8 @@
 # Developer and CI entry points.
 #   make run   install what is missing, build, start the daemon on this host
 #   make install  build, then install under PREFIX (default /usr/local), staged in DESTDIR
+#   make fuzz  install clang, build the fuzz targets and run each for FUZZ_SECONDS
+#              (corpus in tests/fuzz/corpus; new inputs go to build-fuzz/corpus)
 #   make test  install what is missing, then three builds, each with its tests:
 #              host (everything), sanitizers (core + unit/scenario tests),
 #              target (32-bit big-endian MIPS, tests under user-mode emulation)
@@ -11,6 +13,9 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 MIPS_BUILD ?= build-mips
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := datagram sequence nm config
 BUILD_TYPE ?= RelWithDebInfo
 GTEST_SOURCE ?= /usr/src/googletest
 
@@ -25,6 +30,9 @@ PACKAGES := cmake g++ make libgtest-dev libgmock-dev googletest \
             g++-mips-linux-gnu qemu-user-static iproute2 libbenchmark-dev python3 \
             nlohmann-json3-dev
 
+# Only `make fuzz` needs these (make test replays the corpus with g++).
+FUZZ_PACKAGES := clang libclang-rt-dev
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 CTEST := ctest --output-on-failure -j$(JOBS)
 
@@ -32,7 +40,7 @@ CTEST := ctest --output-on-failure -j$(JOBS)
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all deps build run test test-host test-asan test-target install clean
+.PHONY: all deps fuzz-deps build run test test-host test-asan test-target install fuzz clean
 
 all: build
 
@@ -46,6 +54,9 @@ deps:
 	  $(SUDO) apt-get update && \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
 	fi
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FUZZ_PACKAGES)"
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -85,6 +96,19 @@ test-target:
 install: build
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+# Each target runs FUZZ_SECONDS on one job, starting from the corpus in the
+# tree plus what earlier runs found; findings land in $(FUZZ_BUILD)/findings.
+fuzz: deps fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHWROUTE_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	@mkdir -p $(FUZZ_BUILD)/findings
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t 2>&1 | tail -n 12; \
+	done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(MIPS_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(MIPS_BUILD) $(FUZZ_BUILD)

@@ -1,5 +1,7 @@
 // The hwroute daemon: options, then eight decimal arguments, then start-up
 // and a main thread that only sleeps while the worker task runs.
+#include <fcntl.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,8 +14,8 @@
 
 #include "hwroute/debug.h"
 #include "hwroute/frame.h"
-#include "hwroute/management.h"
 #include "hwroute/intake.h"
+#include "hwroute/management.h"
 #include "hwroute/platform.h"
 #include "hwroute/resync.h"
 #include "sim.h"
@@ -38,8 +40,10 @@ const char kUsage[] =
     "  --platform-config FILE  platform configuration (JSON) for the interface and hardware services\n"
     "  --hw-trace FILE         append one JSON line per hardware call to FILE\n"
     "  --log FILE              append debug lines to FILE instead of standard error\n"
-    "  --nm-socket PATH        management socket path (default /tmp/hwrouteNm.socket)\n"
+    "  --nm-socket PATH        management socket path (default /run/hwroute/hwrouteNm.socket)\n"
     "  --nm-socket-mode OCTAL  file mode of the management socket (default 0600)\n"
+    "  --nm-group GROUP        members of GROUP (name or number) may use the management socket\n"
+    "  --accept-injected       take notifications from user processes too (tests and lab only)\n"
     "  --rcvbuf BYTES          receive buffer of the notification socket (default 2000000)\n"
     "  --sync-at-start         read the kernel's routes, neighbours and links once before\n"
     "                          the loop starts (default: learn from notifications only)\n"
@@ -57,6 +61,16 @@ const char kUsage[] =
     std::exit(2);
 }
 
+int64_t parseGroup(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long gid = std::strtoul(text, &end, 10);
+    if (errno == 0 && end != text && *end == '\0' && gid < 0xFFFFFFFFul) return static_cast<int64_t>(gid);
+    const group* gr = getgrnam(text);
+    if (gr == nullptr) usageError("--nm-group needs a group name or number");
+    return static_cast<int64_t>(gr->gr_gid);
+}
+
 uint32_t parseMode(const char* text) {
     char* end = nullptr;
     errno = 0;
@@ -64,6 +78,8 @@ uint32_t parseMode(const char* text) {
     if (errno != 0 || end == text || *end != '\0' || mode > 07777) usageError("--nm-socket-mode needs an octal file mode");
     return static_cast<uint32_t>(mode);
 }
+
+bool modeGiven = false;
 
 int32_t parseBytes(const char* text) {
     char* end = nullptr;
@@ -88,6 +104,9 @@ void applyOption(const char* name, const char* value) {
         hwRouteNmSockPath = value;
     } else if (std::strcmp(name, "--nm-socket-mode") == 0) {
         hwRouteNmSockMode = parseMode(value);
+        modeGiven = true;
+    } else if (std::strcmp(name, "--nm-group") == 0) {
+        hwRouteNmGroup = parseGroup(value);
     } else if (std::strcmp(name, "--rcvbuf") == 0) {
         hwRtnotifyRcvBuf = parseBytes(value);
     } else {
@@ -98,6 +117,10 @@ void applyOption(const char* name, const char* value) {
 
 // Options without a value.
 bool applyFlag(const char* name) {
+    if (std::strcmp(name, "--accept-injected") == 0) {
+        hwNotifyAcceptInjected = true;
+        return true;
+    }
     if (std::strcmp(name, "--sync-at-start") != 0) return false;
     hwResyncAtStart = true;
     return true;
@@ -126,7 +149,22 @@ int parseOptions(int argc, char** argv) {
         applyOption(name, argv[i + 1]);
         i += 2;
     }
+    // A group that may use the socket needs group access to the file.
+    if (hwRouteNmGroup >= 0 && !modeGiven) hwRouteNmSockMode = 0660;
     return i;
+}
+
+// A descriptor among 0 to 2 that was closed when the daemon was started is
+// opened on /dev/null, so no socket gets one of them: descriptor 0 reads as
+// "not open" to the main loop, which would never watch such a socket.
+void fillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (open("/dev/null", O_RDWR) != fd) {
+            std::fprintf(stderr, "hwroute: cannot open /dev/null for descriptor %d\n", fd);
+            std::exit(1);
+        }
+    }
 }
 
 // Pools of size 0 are built empty and every later allocation from them fails;
@@ -152,6 +190,7 @@ void reportEmptyPools(const int32_t* a) {
 int main(int argc, char** argv) {
     // Management dumps print to standard output; line buffering keeps them in
     // step with the rest of a log.
+    fillStandardDescriptors();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     int first = parseOptions(argc, argv);
@@ -167,7 +206,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kArgCount; i++) a[i] = std::atoi(argv[first + i]);
     reportEmptyPools(a);
 
-    hwRouteInit(a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
+    // A daemon without its sockets would run without a worker and program
+    // nothing: the failed step has said why on one line.
+    if (hwRouteInit(a[0], a[1], a[2], a[3], a[4], a[5], a[6]) != 0) return 1;
     hwRouteDebugSet(a[7]);
     for (;;) sleep(10);
 }

@@ -6,13 +6,47 @@
 
 #include "hwroute/global.h"
 
+// Under AddressSanitizer a free element is poisoned past its link pair, so a
+// use of a record after it went back to its pool is reported like a use of
+// freed heap memory (the pools are carved from one allocation, which the
+// sanitizer would otherwise see as live throughout).
+#if defined(__SANITIZE_ADDRESS__)
+#define HW_POOL_POISON 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HW_POOL_POISON 1
+#endif
+#endif
+#ifdef HW_POOL_POISON
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
+void poisonFree(void* element, std::size_t size) {
+#ifdef HW_POOL_POISON
+    ASAN_POISON_MEMORY_REGION(static_cast<unsigned char*>(element) + sizeof(HwListLink), size - sizeof(HwListLink));
+#else
+    (void)element;
+    (void)size;
+#endif
+}
+
+void unpoison(void* element, std::size_t size) {
+#ifdef HW_POOL_POISON
+    ASAN_UNPOISON_MEMORY_REGION(element, size);
+#else
+    (void)element;
+    (void)size;
+#endif
+}
+
 // Take the first free element; its link words keep their old values.
-void* poolTake(NodePool* head) {
+void* poolTake(NodePool* head, uint32_t size) {
     HwListLink* first = head->next;
     if (first == head) return nullptr;
     hwListRemove(first);
+    unpoison(first, size);
     return first;
 }
 
@@ -21,6 +55,7 @@ int poolGive(NodePool* head, void* element, uint32_t size) {
     if (element == nullptr) return -1;
     std::memset(element, 0, size);
     hwListInsertFront(head, static_cast<HwListLink*>(element));
+    poisonFree(element, size);
     return 0;
 }
 
@@ -35,7 +70,7 @@ static_assert(offsetof(HwArpNode, link) == 0 && offsetof(HwNd6Node, link) == 0);
 template <class T, NodePool HwRouteGlobal::*Pool, uint32_t Size>
 struct PoolOf {
     static_assert(sizeof(T) <= Size);
-    static T* take() { return static_cast<T*>(poolTake(&(ghwRoute.*Pool))); }
+    static T* take() { return static_cast<T*>(poolTake(&(ghwRoute.*Pool), Size)); }
     static int give(T* node) { return poolGive(&(ghwRoute.*Pool), node, Size); }
 };
 
@@ -59,10 +94,12 @@ int hwRouteMemInit(NodePool* head, uint32_t size, uint32_t count, HwAllocFn allo
     auto* block = static_cast<unsigned char*>(alloc(count, size));
     if (block == nullptr) return -1;
     // Inserting in address order at the front leaves the highest address first.
+    unpoison(block, std::size_t(count) * size);
     for (uint32_t i = 0; i < count; i++) {
         unsigned char* element = block + static_cast<std::size_t>(i) * size;
         std::memset(element, 0, size);
         hwListInsertFront(head, reinterpret_cast<HwListLink*>(element));
+        poisonFree(element, size);
     }
     return 0;
 }

@@ -126,6 +126,16 @@ void setReceiveBuffer(int fd, int32_t bytes) {
 
 }  // namespace
 
+bool hwNotifyAcceptInjected = false;
+
+bool hwRtnotifyFromKernel(uint32_t senderPort) {
+    if (senderPort == 0 || hwNotifyAcceptInjected) return true;
+    ++ghwRoute.notifyForeignDropCnt;
+    hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE, "[hwRtnotifyRecv]=>datagram from port %u, not the kernel: dropped.",
+                 senderPort);
+    return false;
+}
+
 int hwRtnotifyInit(HwRouteGlobal* g) {
     if (g == nullptr) return -1;
     if (g->notifySock != 0) return 0;

@@ -5,6 +5,7 @@
 // between two datagrams falls behind until the socket overflows. Reading the
 // whole queue (up to a count and a time per pass) keeps up, and management
 // requests, the flush and the probes still run at least once a second.
+#include <linux/netlink.h>
 #include <sys/socket.h>
 #include <time.h>
 
@@ -24,14 +25,26 @@ namespace {
 // a dump part (up to 32 KB) both fit whole.
 uint8_t gNotifyBuf[HW_NOTIFY_BUF_LEN];
 
+// Datagrams from user processes are dropped here, so the pass sees only the
+// kernel's; a flood of them ends the read like an empty queue.
+constexpr int kForeignPerRead = 64;
+
 ssize_t socketRecv(int fd, uint8_t* buf, size_t cap, bool* truncated) {
-    iovec iov{buf, cap};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
-    *truncated = n >= 0 && (msg.msg_flags & MSG_TRUNC) != 0;
-    return n;
+    for (int dropped = 0; dropped < kForeignPerRead; ++dropped) {
+        sockaddr_nl from{};
+        iovec iov{buf, cap};
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT);
+        if (n >= 0 && !hwRtnotifyFromKernel(from.nl_pid)) continue;
+        *truncated = n >= 0 && (msg.msg_flags & MSG_TRUNC) != 0;
+        return n;
+    }
+    errno = EAGAIN;
+    return -1;
 }
 
 HwNotifyRecvFn gRecv = socketRecv;

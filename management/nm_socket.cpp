@@ -2,6 +2,7 @@
 // decoded with the message codec, run, and answered by editing the request in
 // place (result at offset 12, value item rewritten).
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "adr.h"
@@ -20,7 +22,7 @@
 
 const char* hwRouteNmSockPath = HW_NM_SOCKET_PATH;
 uint32_t hwRouteNmSockMode = 0600;
-uint32_t hwNmRecvTimeoutCnt = 0;
+int64_t hwRouteNmGroup = -1;
 
 #define NM_LOG(fmt, ...) \
     hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE, "[hwrouteNmMsgProcess]=>" fmt __VA_OPT__(, ) __VA_ARGS__)
@@ -211,7 +213,7 @@ int nmRecv(int conn, uint8_t* buf, int len, const timespec& end) {
     }
     if (timedOut) {
         const int saved = errno;  // for the caller's perror
-        ++hwNmRecvTimeoutCnt;
+        ++ghwRoute.nmRecvTimeoutCnt;
         NM_LOG("recv timeout");
         errno = saved;
     }
@@ -288,25 +290,119 @@ int nmBind(int fd) {
     return rc;
 }
 
+// The one line a refused start-up writes.
+int nmRefuse(const char* reason) {
+    fprintf(stderr, "hwroute: management socket %s: %s; not starting\n", hwRouteNmSockPath, reason);
+    return -1;
+}
+
+// The default directory: created 0750 if absent; an existing one must be a
+// real directory owned by root (or the daemon's user) that nobody else can
+// write, or a name inside it could be swapped.
+const char* nmPrepareDir() {
+    if (mkdir(HW_NM_SOCKET_DIR, 0750) != 0 && errno != EEXIST) return strerror(errno);
+    struct stat st{};
+    if (lstat(HW_NM_SOCKET_DIR, &st) != 0) return strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return "its directory is not a directory";
+    if (st.st_uid != 0 && st.st_uid != geteuid()) return "its directory belongs to another user";
+    if ((st.st_mode & 0022) != 0) return "its directory is writable by group or others";
+    const gid_t gid = hwRouteNmGroup >= 0 ? gid_t(hwRouteNmGroup) : st.st_gid;
+    if (chown(HW_NM_SOCKET_DIR, geteuid(), gid) != 0 || chmod(HW_NM_SOCKET_DIR, 0750) != 0) return strerror(errno);
+    return nullptr;
+}
+
+// What is at the path already: nothing, or a socket nobody listens on (left
+// by an earlier run, removed). Anything else is refused, not removed: a
+// file, a directory or a link there was put by someone, and a live socket
+// belongs to another daemon.
+const char* nmClearPath() {
+    struct stat st{};
+    if (lstat(hwRouteNmSockPath, &st) != 0) return errno == ENOENT ? nullptr : strerror(errno);
+    if (!S_ISSOCK(st.st_mode)) return "exists and is not a socket";
+    const int probe = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strncpy(addr.sun_path, hwRouteNmSockPath, sizeof(addr.sun_path) - 1);
+    const bool live = probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0;
+    if (probe >= 0) close(probe);
+    if (live) return "another process is listening on it";
+    if (unlink(hwRouteNmSockPath) != 0) return strerror(errno);
+    return nullptr;
+}
+
+// With --nm-group the socket also belongs to that group.
+int nmSetOwner() {
+    if (chmod(hwRouteNmSockPath, mode_t(hwRouteNmSockMode)) != 0) return -1;
+    if (hwRouteNmGroup < 0) return 0;
+    return chown(hwRouteNmSockPath, geteuid(), gid_t(hwRouteNmGroup));
+}
+
+// Whether a list of decimal ids ("Groups:\t4 27 1000") holds `gid`.
+bool nmListHas(const char* p, gid_t gid) {
+    while (*p != '\0' && *p != '\n') {
+        char* end = nullptr;
+        const unsigned long v = strtoul(p, &end, 10);
+        if (end == p) {
+            ++p;
+            continue;
+        }
+        if (v == gid) return true;
+        p = end;
+    }
+    return false;
+}
+
+// The peer's supplementary groups, from its process status (SO_PEERCRED
+// carries only the primary group). Read into a fixed buffer: no memory is
+// obtained while serving.
+bool nmPeerInGroup(pid_t pid, gid_t gid) {
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/%d/status", int(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[4096];
+    const ssize_t n = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    if (n <= 0) return false;
+    text[n] = '\0';
+    const char* groups = strstr(text, "\nGroups:");
+    return groups != nullptr && nmListHas(groups + 8, gid);
+}
+
+// Root, the daemon's own user and members of the --nm-group may ask.
+bool nmPeerAllowed(int conn) {
+    ucred cred{};
+    socklen_t len = sizeof(cred);
+    if (getsockopt(conn, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return false;
+    NM_LOG("peer uid %u gid %u pid %d", unsigned(cred.uid), unsigned(cred.gid), int(cred.pid));
+    if (cred.uid == 0 || cred.uid == geteuid()) return true;
+    if (hwRouteNmGroup < 0) return false;
+    const gid_t gid = gid_t(hwRouteNmGroup);
+    return cred.gid == gid || nmPeerInGroup(cred.pid, gid);
+}
+
 }  // namespace
 
 int hwRouteNmSockOpen(void) {
-    unlink(hwRouteNmSockPath);
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool defaultPath = strcmp(hwRouteNmSockPath, HW_NM_SOCKET_PATH) == 0;
+    const char* why = defaultPath ? nmPrepareDir() : nullptr;
+    if (why == nullptr) why = nmClearPath();
+    if (why != nullptr) return nmRefuse(why);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         perror("Failed to create unix socket for hwroute!");
         return -1;
     }
     if (nmBind(fd) != 0) {
-        perror("bind failed!");
+        const int saved = errno;
         close(fd);
-        return -1;
+        return nmRefuse(strerror(saved));
     }
-    if (chmod(hwRouteNmSockPath, mode_t(hwRouteNmSockMode)) != 0) {
-        perror("chmod failed!");
+    if (nmSetOwner() != 0) {
+        const int saved = errno;
         close(fd);
         unlink(hwRouteNmSockPath);
-        return -1;
+        return nmRefuse(strerror(saved));
     }
     if (listen(fd, 10) != 0) {
         perror("listen failed!");
@@ -321,6 +417,13 @@ void hwRouteNmSockRcv(void) {
     if (conn <= 0) {
         perror("\r\n hwRouteNmSockRcv accept failed!");
         if (conn == 0) close(conn);  // descriptor 0 is still a connection: do not leak it
+        return;
+    }
+    // A peer that may not ask is closed unanswered, before any byte is read.
+    if (!nmPeerAllowed(conn)) {
+        ++ghwRoute.nmPeerRefusedCnt;
+        NM_LOG("peer refused");
+        close(conn);
         return;
     }
     nmServe(conn);

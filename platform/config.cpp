@@ -57,7 +57,21 @@ constexpr QueryName kSystemQueries[] = {
     {"protocolPreference", SIM_Q_PROTOCOL_PREFERENCE},
 };
 
-std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+// Keys and names come from the file: a control character in one is written
+// as \u00XX, so the reason stays one printable line.
+std::string quoted(const std::string& path) {
+    std::string out = "\"";
+    for (unsigned char c : path) {
+        if (c >= 0x20 && c != 0x7f) {
+            out += char(c);
+            continue;
+        }
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\u%04x", c);
+        out += esc;
+    }
+    return out + "\"";
+}
 
 bool parseDecimalU32(const std::string& s, uint32_t* out) {
     if (s.empty() || s.size() > 10) return false;
@@ -171,7 +185,7 @@ private:
             if (item.kind != JsonValue::Kind::String) return wrongType(path, "a list of query names");
             uint32_t bit = lookupQuery(item.text, names);
             if (bit == 0) {
-                return fail(quoted(path) + " names an unknown query \"" + item.text + "\" (known: " +
+                return fail(quoted(path) + " names an unknown query " + quoted(item.text) + " (known: " +
                             knownQueries(names) + ")");
             }
             bits |= bit;

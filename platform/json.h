@@ -22,7 +22,19 @@ struct JsonValue {
     std::string text;                                        // String
     std::vector<JsonValue> items;                            // Array
     std::vector<std::pair<std::string, JsonValue>> members;  // Object, in file order
+
+    // Declared here and defined below, once the type is complete: an
+    // implicit destructor would be needed while the member pair type is
+    // still being formed, which clang's checks refuse.
+    JsonValue() = default;
+    JsonValue(const JsonValue&) = default;
+    JsonValue(JsonValue&&) = default;
+    JsonValue& operator=(const JsonValue&) = default;
+    JsonValue& operator=(JsonValue&&) = default;
+    ~JsonValue();
 };
+
+inline JsonValue::~JsonValue() = default;
 
 // Parses `text` into `out`. On failure returns false and sets `err` to
 // "line L, column C: <what was expected>".

@@ -12,6 +12,13 @@ int hwRtnotifyInit(HwRouteGlobal* g);
 int hwRtnotifyShutdown(HwRouteGlobal* g);
 int hwRtnotifyRecv(const uint8_t* buf, int len);
 
+// Only the kernel (sender port 0) is heard on the notification socket: a
+// datagram from any other port is dropped and counted, unless injected
+// datagrams are let through (--accept-injected: tests and the lab). Answers
+// whether the datagram from `senderPort` is to be walked.
+extern bool hwNotifyAcceptInjected;
+bool hwRtnotifyFromKernel(uint32_t senderPort);
+
 int hwIfUpDown(uint32_t ifUnit, uint32_t event);
 
 // Text and mask helpers.

@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
-constexpr const char* HW_NM_SOCKET_PATH = "/tmp/hwrouteNm.socket";
+// The socket lives in a directory under /run that the daemon creates 0750
+// and that only root may write: a name in a world-writable directory could
+// be taken first by any local user.
+constexpr const char* HW_NM_SOCKET_DIR = "/run/hwroute";
+constexpr const char* HW_NM_SOCKET_PATH = "/run/hwroute/hwrouteNm.socket";
 constexpr int HW_NM_BUF_LEN = 1518;
 
 // Where the management socket is created and with which file mode; the
@@ -12,8 +16,9 @@ constexpr int HW_NM_BUF_LEN = 1518;
 extern const char* hwRouteNmSockPath;
 extern uint32_t hwRouteNmSockMode;
 
-// Connections whose request did not arrive within the receive time limit.
-extern uint32_t hwNmRecvTimeoutCnt;
+// Group whose members may use the socket besides root and the daemon's own
+// user (--nm-group); -1 for none.
+extern int64_t hwRouteNmGroup;
 // Time a connection has to deliver its whole request.
 constexpr int HW_NM_RECV_TIMEOUT_MS = 1000;
 
@@ -34,6 +39,8 @@ constexpr uint32_t HW_NM_EXPORT_COUNTERS = 2;
 bool hwRouteNmExportServe(int conn, uint8_t* msg, int len);
 void hwRouteNmExport(int conn, uint32_t what);
 
+// Opens the socket; on failure writes one line naming the path and the
+// reason to standard error and returns -1.
 int hwRouteNmSockOpen(void);
 void hwRouteNmSockRcv(void);
 int hwRouteNmMsgProcess(uint8_t* msg, int len);

@@ -56,7 +56,10 @@ start_daemon() {
         printf '%s\n' "$config" > "$E2E_TMP/platform.json"
         args+=(--platform-config "$E2E_TMP/platform.json")
     fi
-    ip netns exec "$ns" "$HWROUTE_BIN" "${args[@]}" 1000 1000 1000 8 100 100 100 1 \
+    # DAEMON_CLOSED_STDIN=1: the daemon starts with descriptor 0 closed.
+    local close0=()
+    [ "${DAEMON_CLOSED_STDIN:-0}" = 1 ] && close0=(bash -c 'exec "$@" <&-' _)
+    ip netns exec "$ns" "${close0[@]}" "$HWROUTE_BIN" "${args[@]}" 1000 1000 1000 8 100 100 100 1 \
         > "$E2E_TMP/daemon.out" 2>&1 &
     DAEMON_PID=$!
     for _ in $(seq 50); do

@@ -8,6 +8,7 @@ a=$(netns a); b=$(netns b)
 ip link add veth0 netns "$a" type veth peer name veth1 netns "$b"
 ip -n "$a" link set veth0 up
 idx=$(ifindex "$a" veth0)
+E2E_DAEMON_OPTS=(--accept-injected)  # the datagrams come from this script, not the kernel
 start_daemon "$a" "{\"interfaces\": {\"$idx\": {\"endType\": 22}}}"
 
 send() {  # send TYPE BODY_HEX: one message to the daemon's port

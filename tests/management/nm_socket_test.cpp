@@ -69,7 +69,7 @@ TEST_F(NmSocket, EachConnectionCarriesOneFramedRequest) {
     };
     for (const auto& c : cases) {
         logs.clear();
-        const uint32_t timeouts = hwNmRecvTimeoutCnt;
+        const uint32_t timeouts = ghwRoute.nmRecvTimeoutCnt;
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
@@ -86,7 +86,7 @@ TEST_F(NmSocket, EachConnectionCarriesOneFramedRequest) {
         EXPECT_EQ(reply, c.reply) << c.what;
         EXPECT_TRUE(logged(std::string("[hwrouteNmMsgProcess]=>") + c.line)) << c.what;
         const bool timedOut = c.reply.empty();
-        EXPECT_EQ(hwNmRecvTimeoutCnt, timeouts + (timedOut ? 1 : 0)) << c.what;
+        EXPECT_EQ(ghwRoute.nmRecvTimeoutCnt, timeouts + (timedOut ? 1 : 0)) << c.what;
         EXPECT_LT(took, milliseconds(timedOut ? 1800 : 500)) << c.what;
         EXPECT_GE(took, milliseconds(timedOut ? 900 : 0)) << c.what;
     }

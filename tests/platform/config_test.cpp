@@ -60,6 +60,11 @@ TEST_F(ConfigLoad, RefusesABadFileWithOneLineAndAppliesNothing) {
         {"{\"localPort\" 1}", "not valid JSON: line 1, column 14: expected ':'"},
         {"{\"localPort\": tru}", "not valid JSON: line 1, column 18: expected a value"},
         {"{\"localPort\": 1.}", "not valid JSON: line 1, column 17: expected a digit"},
+        // Found by fuzzing: an escaped line break in a key split the reason in two.
+        {R"({"interfaces":{"5\n":{}}})",
+         R"("interfaces.5\u000a": an interface unit must be a decimal number from 0 to 4294967295)"},
+        {R"({"interfaces":{"5":{"fail":["m\u0001"]}}})",
+         R"("interfaces.5.fail" names an unknown query "m\u0001" (known: mac, operState, endType, vlan, index, tunnel))"},
     };
     std::string err;
     for (const auto& [json, error] : cases) {
