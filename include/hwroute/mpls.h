@@ -16,3 +16,25 @@ int hwRouteL2vpnDelProcess(HwRouteL2vpnNode* entry);
 int hwRouteTunAdd(HwRouteTunNode* request);
 int hwRouteTunDel(HwRouteTunNode* request);
 int hwRouteTunNotifier(uint32_t tunUnit);
+
+// Tunnel outcomes that have no counter in the counter dump.
+struct HwTunStats {
+    uint32_t addBoundCnt;     // bound and written (or refused by the hardware)
+    uint32_t addDropCnt;      // neither a neighbour nor a covering destination: not kept
+    uint32_t addExistCnt;     // an equal tunnel was there already
+    uint32_t addNoMemCnt;     // tunnel pool empty
+    uint32_t addIfErrCnt;     // type 100: the interface query failed
+    uint32_t addTickErrCnt;   // type 100: creation ticks differ
+    uint32_t delCnt;          // removed
+    uint32_t delNotFoundCnt;  // no equal tunnel
+    uint32_t delHwErrCnt;     // the hardware refused the delete; the tunnel stays
+};
+extern HwTunStats ghwTunStats;
+
+// IPv6 twins of the tunnel bindings the IPv4 handlers make: the IPv6
+// neighbour add and change bind the tunnels whose far endpoint it is (IPv6
+// endpoints, dstType 1); the IPv6 route add and the neighbour add and change
+// bind the IPv6-endpoint tunnels of dstType 2 whose far endpoint the
+// destination covers. Both write each bound tunnel to hardware.
+void hwNd6BindNeighbourTunnels(HwNd6Node* nd6);
+void hwRoute6BindTunnels(HwRoute6Dest* dest);
