@@ -14,6 +14,7 @@
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
 #include "hwroute/management.h"
+#include "hwroute/mpls.h"
 #include "hwroute/platform.h"
 #include "hwroute/route.h"
 
@@ -79,6 +80,7 @@ void receiveNotification(uint8_t* buffer) {
         return;
     }
     if (hwRtnotifyRecv(buffer, static_cast<int>(n)) == 0) ghwRoute.notifyOkNum++;
+    kivTunWatchDatagram(buffer, static_cast<uint32_t>(n));  // the platform's tunnel software sees it too
 }
 
 // A card-up, slot-up or resend seen in this or an earlier pass: one replay for all.
@@ -178,4 +180,5 @@ void hwRouteTaskPass(uint8_t* buffer) {
     replayAfterCardUp();
     hwRoutePendCheck();
     hwRoute6PendCheck();
+    hwRouteTunWatchRun();
 }

@@ -273,3 +273,23 @@ void hwRoute6BindTunnels(HwRoute6Dest* dest) {
         hwUpdateTunAdd(t);
     }
 }
+
+// ---- requests of the platform's tunnel software -------------------------------
+
+void hwRouteTunWatchRun(void) {
+    HwTunEvent ev;
+    while (kivTunEventGet(&ev) == 0) {
+        if (ev.op == HW_TUN_EV_NOTIFY) {
+            hwRouteTunNotifier(ev.unit);
+        } else if (hwRouteTunTableLookup(&ev.request) != nullptr) {
+            hwRouteTunDel(&ev.request);  // a tunnel that was never kept has nothing to delete
+        }
+    }
+    if (!kivTunRetryDue()) return;
+    // Tunnels that were dropped for want of a path, or destroyed with their
+    // neighbour or route, are offered again; an equal stored one is left alone.
+    HwRouteTunNode request;
+    for (uint32_t i = 0; kivTunWantedGet(i, &request) == 0; ++i) {
+        if (hwRouteTunTableLookup(&request) == nullptr) hwRouteTunAdd(&request);
+    }
+}

@@ -415,4 +415,5 @@ void simReset() {
     }
     simHwReset();
     simDebugReset();
+    simTunWatchReset();
 }

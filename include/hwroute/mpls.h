@@ -38,3 +38,8 @@ extern HwTunStats ghwTunStats;
 // destination covers. Both write each bound tunnel to hardware.
 void hwNd6BindNeighbourTunnels(HwNd6Node* nd6);
 void hwRoute6BindTunnels(HwRoute6Dest* dest);
+
+// Runs what the platform's tunnel software asked for since the last pass:
+// its removals, then (when due) an add of every tunnel it wants that the
+// tunnel list does not hold. Called by the worker task between passes.
+void hwRouteTunWatchRun(void);

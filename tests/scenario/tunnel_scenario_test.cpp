@@ -9,9 +9,11 @@
 
 #include "hwroute/flags.h"
 #include "hwroute/mpls.h"
+#include "hwroute/platform.h"
 #include "hwroute/records.h"
 #include "hwroute/tables.h"
 #include "scenario.h"
+#include "tunmsg.h"
 
 namespace {
 
@@ -444,6 +446,32 @@ TEST_F(TunnelScenario, FailedVlanLookupSendsNothingAndCountsAsRefused) {
     EXPECT_TRUE(logged("sysIndexTrans get vlan id failed."));
     ASSERT_NE(find(req), nullptr);
     EXPECT_EQ(find(req)->status, hwStatusAddAbnormal);
+}
+
+// ---- the kernel's tunnel interfaces ----------------------------------------
+
+TEST_F(TunnelScenario, KernelTunnelInterfaceWithARouteIntoItIsWrittenAndLeavesWithTheInterface) {
+    neighbour("10.9.0.2", kMac2);
+    const auto feed = [](const std::vector<uint8_t>& m) { kivTunWatchDatagram(m.data(), uint32_t(m.size())); };
+    constexpr uint32_t kUp = tunmsg::kIffUp | tunmsg::kIffRunning;
+    feed(tunmsg::link(16, 4242, kUp, "ipip", "127.0.0.1", "10.9.0.2", 4));
+    feed(tunmsg::route(24, "198.51.100.0", 24, 4242));
+    const std::size_t before = calls();
+    hwRouteTunWatchRun();
+    ASSERT_EQ(calls(), before + 1);
+    // The local endpoint is on 127.0.0.0/8, the far end is not: no covering
+    // route, so the far end's own neighbour carries it.
+    EXPECT_BYTES(lastCall(), tun4Entry("198.51.100.0", 0xFFFFFF00, 1, 4242, {"10.9.0.2", 4, 7, kEth, kMac2Bytes, 1}));
+    EXPECT_EQ(tunnels(), 1u);
+
+    hwRouteTunWatchRun();
+    EXPECT_EQ(calls(), before + 1) << "nothing new, nothing offered again";
+
+    feed(tunmsg::link(17, 4242, kUp, "ipip", "127.0.0.1", "10.9.0.2", 4));
+    hwRouteTunWatchRun();
+    ASSERT_EQ(calls(), before + 2);
+    EXPECT_EQ(lastCall().at(86), 2);
+    EXPECT_EQ(tunnels(), 0u);
 }
 
 }  // namespace
