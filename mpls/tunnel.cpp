@@ -252,28 +252,6 @@ int hwRouteTunNotifier(uint32_t tunUnit) {
     return 0;
 }
 
-// ---- IPv6 bindings made by the IPv6 route and neighbour handlers ----------
-
-void hwNd6BindNeighbourTunnels(HwNd6Node* nd6) {
-    if (nd6 == nullptr) return;
-    for (HwRouteTunNode* t : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-        if (t->tunFamily != HW_AF_INET6 || t->dstType != kDstNeighbour) continue;
-        if (std::memcmp(t->nextHopDst, nd6->nextHop, 16) != 0) continue;
-        hwRouteTunBind(t, &nd6->tunList, nd6);
-        hwUpdateTunAdd(t);
-    }
-}
-
-void hwRoute6BindTunnels(HwRoute6Dest* dest) {
-    if (dest == nullptr) return;
-    for (HwRouteTunNode* t : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-        if (t->tunFamily != HW_AF_INET6 || t->dstType != kDstRoute) continue;
-        if (hwRouteIp6AddrMatch(dest->destIpAddr, t->nextHopDst, dest->prefixLen) != 0) continue;
-        hwRouteTunBind(t, &dest->tunList, dest);
-        hwUpdateTunAdd(t);
-    }
-}
-
 // ---- requests of the platform's tunnel software -------------------------------
 
 void hwRouteTunWatchRun(void) {

@@ -31,14 +31,6 @@ struct HwTunStats {
 };
 extern HwTunStats ghwTunStats;
 
-// IPv6 twins of the tunnel bindings the IPv4 handlers make: the IPv6
-// neighbour add and change bind the tunnels whose far endpoint it is (IPv6
-// endpoints, dstType 1); the IPv6 route add and the neighbour add and change
-// bind the IPv6-endpoint tunnels of dstType 2 whose far endpoint the
-// destination covers. Both write each bound tunnel to hardware.
-void hwNd6BindNeighbourTunnels(HwNd6Node* nd6);
-void hwRoute6BindTunnels(HwRoute6Dest* dest);
-
 // Runs what the platform's tunnel software asked for since the last pass:
 // its removals, then (when due) an add of every tunnel it wants that the
 // tunnel list does not hold. Called by the worker task between passes.
