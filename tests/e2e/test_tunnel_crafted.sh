@@ -77,6 +77,20 @@ nm show tunnel >/dev/null || fail "show tunnel refused"
 grep -E -q '198\.51\.100\.0 +--0xffffff00--4242 +--100 .*--1 +--2 .*--1 ' "$E2E_TMP/daemon.out" ||
     fail "the tunnel dump has no row for unit 4242 bound to its neighbour with status 1"
 
+# A far end beyond a router: the covering route's path carries the tunnel
+# (the local endpoint is on no interface, so nothing is directly connected).
+ip -n "$a" route add 10.9.9.0/24 via 10.0.0.2
+wait_for "has(dest='10.9.9.0', nh='10.0.0.2', op=1)" "the route 10.9.9.0/24"
+send link 16 4244 ipip 192.0.2.1 10.9.9.9 4
+send route 24 198.51.101.0 24 4244
+wait_for "any(ip(e, 8) == '198.51.101.0' and ip(e, 32) == '10.0.0.2' and e[86] == 1 for e in $(tun 4244))" \
+    "the ipip tunnel carried by 10.9.9.0/24"
+# The route's delete takes the tunnel down with it; its path is already on
+# its way out, so the tunnel's last entry carries no path (nextHopNum 0, op 0).
+ip -n "$a" route del 10.9.9.0/24 via 10.0.0.2
+wait_for "len($(tun 4244)) == 2 and $(tun 4244)[-1][16] == 0 and $(tun 4244)[-1][86] == 0" \
+    "the tunnel's removal with the route that carried it"
+
 send link 17 4242 ipip 10.0.0.1 10.0.0.2 4
 wait_for "any(e[86] == 2 for e in $(tun 4242))" "the ipip tunnel's removal with its link"
 

@@ -346,19 +346,6 @@ TEST_F(TunnelScenario, RefusedWritesMoveOnlyTheStatus) {
     EXPECT_EQ(calls(), before + 1);
 }
 
-TEST_F(TunnelScenario, WritersRefuseStatesOutsideTheirTransitions) {
-    neighbour("10.9.0.2", kMac2);
-    HwRouteTunNode req = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
-    req.status = hwStatusWait;  // a request that arrives waiting is never written
-    EXPECT_EQ(hwRouteTunAdd(&req), 0);
-    EXPECT_TRUE(logged("add tunnel on hardware error,status 3 is error."));
-    ASSERT_NE(find(req), nullptr);
-    EXPECT_EQ(find(req)->status, hwStatusWait);
-    const std::size_t before = calls();
-    EXPECT_EQ(hwRouteTunDel(&req), 0);
-    EXPECT_EQ(calls(), before) << "a tunnel that was never written is removed without a call";
-}
-
 // ---- what neighbour and route events do to tunnels -------------------------
 
 TEST_F(TunnelScenario, NeighbourMacChangeRewritesBoundTunnelsOnce) {

@@ -80,9 +80,13 @@ inline std::vector<uint8_t> link(uint16_t type, int32_t index, uint32_t flags, c
     if (proto >= 0) data = cat({data, attrOf<uint8_t>(kIptunProto, uint8_t(proto))});
     if (v4) data = cat({data, attrOf<uint8_t>(kIptunPmtudisc, 1)});
     const std::string k(kind);
-    const std::vector<uint8_t> info =
-        cat({attr(kInfoKind, std::vector<uint8_t>(k.begin(), k.end() + 1)), attr(kInfoData, data)});
     const std::string name = "tun" + std::to_string(index);
+    const auto text = [](const std::string& t) {
+        std::vector<uint8_t> v(t.begin(), t.end());
+        v.push_back(0);
+        return v;
+    };
+    const std::vector<uint8_t> info = cat({attr(kInfoKind, text(k)), attr(kInfoData, data)});
     std::vector<uint8_t> body;
     putv<uint8_t>(body, 0);                                   // ifi_family
     putv<uint8_t>(body, 0);
@@ -90,7 +94,7 @@ inline std::vector<uint8_t> link(uint16_t type, int32_t index, uint32_t flags, c
     putv<int32_t>(body, index);
     putv<uint32_t>(body, flags);
     putv<uint32_t>(body, 0xFFFFFFFF);                         // ifi_change
-    body = cat({body, attr(kIflaIfname, std::vector<uint8_t>(name.begin(), name.end() + 1)),
+    body = cat({body, attr(kIflaIfname, text(name)),
                 attrOf<uint32_t>(kIflaMtu, v4 ? 1480 : 1452), attr(kIflaLinkinfo, info)});
     return message(type, body);
 }
