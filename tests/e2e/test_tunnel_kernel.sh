@@ -3,6 +3,9 @@
 # an ip6tnl tunnel carrying IPv4, each with a route into it, reach the
 # hardware through the daemon's kernel tunnel watch and leave it with the
 # interface. Kernels without the tunnel drivers skip it.
+# The trace queries start python3 many times: the system's interpreter (a
+# package the build installs) starts far faster than a version-manager shim.
+[ -x /usr/bin/python3 ] && PATH=/usr/bin:$PATH
 . "$E2E_DIR/lib.sh"
 e2e_require
 a=$(netns a); b=$(netns b)
