@@ -26,9 +26,9 @@
 // routes without a message), gives a removal of the unit; new endpoints
 // give a removal of the unit and the routes again with the new endpoints.
 //
-// Link messages of real interfaces are longer than the daemon's 1024-byte
-// read; the interface head and the link information come early in them, so a
-// message cut short is read as far as it goes.
+// A message cut short (a datagram longer than the read) is read as far as it
+// goes: the interface head and the link information come early in a link
+// message.
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/if_link.h>
