@@ -15,6 +15,7 @@
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
 #include "hwroute/management.h"
+#include "hwroute/mpls.h"
 #include "hwroute/platform.h"
 #include "hwroute/resync.h"
 #include "hwroute/route.h"
@@ -177,4 +178,5 @@ void hwRouteTaskPass(void) {
     replayAfterCardUp();
     hwRoutePendCheck();
     hwRoute6PendCheck();
+    hwRouteTunWatchRun();
 }

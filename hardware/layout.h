@@ -247,3 +247,48 @@ inline uint32_t packIlmHwBuf(uint8_t* p, const HwIlmHdr& h, const HwNhopRec& r) 
     w.at(HW_ILM_FIXED).u8(1);               // 19  fixed 1
     return HW_ILM_HDR_LEN + packNhopRec(p + HW_ILM_HDR_LEN, r);  // 20  next-hop record
 }
+
+// Tunnel entries: a route entry of the routed family with one next-hop record
+// (flag 0x08) and the tunnel interface index in the header's spare word.
+// IPv4 entry 92 bytes, IPv6 entry 100 bytes; the record's address field takes
+// 4 or 16 bytes by the family of the tunnel endpoints.
+constexpr uint32_t HW_R4_TUN_IF_INDEX = 20;  // u32 tunnelIfIndex (IPv4 header)
+constexpr uint32_t HW_R6_TUN_IF_INDEX = 28;  // u32 tunnelIfIndex (IPv6 header)
+constexpr uint32_t HW_TUN4_BUF_LEN = HW_ROUTE4_HDR_LEN + HW_NHOP_REC_LEN;  // 92
+constexpr uint32_t HW_TUN6_BUF_LEN = HW_ROUTE6_HDR_LEN + HW_NHOP_REC_LEN;  // 100
+constexpr uint32_t HW_TUN_BUF_ZERO = 1500;  // bytes a tunnel buffer is zeroed over
+static_assert(HW_TUN4_BUF_LEN == 92 && HW_TUN6_BUF_LEN == 100);
+
+// What a tunnel entry carries besides its header.
+struct HwTunEntry {
+    uint8_t subnetAddr[16];  // IPv4: first 4 bytes
+    uint32_t mask;           // IPv4 mask, or IPv6 prefix length (low byte)
+    uint32_t tunnelIfIndex;
+    uint8_t nextHopNum;
+    uint8_t size;            // 0 until the translation reached its end
+    HwNhopRec rec;           // flags, nexthopIp, port, ipPort, nextHopMac, vid, op
+};
+
+// The first `ipLen` bytes of rec.nexthopIp are written; the rest of the
+// 16-byte field stays zero.
+inline void packTun4Buf(uint8_t* p, const HwTunEntry& e) {
+    HwRoute4Hdr h{};
+    h.subnetAddr = beRead32(e.subnetAddr);
+    h.subnetMask = e.mask;
+    h.nextHopNum = e.nextHopNum;
+    h.size = e.size;
+    packRoute4Hdr(p, h);                                          // 0   header, vrId 0
+    BeWriter(p, HW_TUN4_BUF_LEN).at(HW_R4_TUN_IF_INDEX).u32(e.tunnelIfIndex);  // 20  tunnelIfIndex
+    packNhopRec(p + HW_ROUTE4_HDR_LEN, e.rec);                    // 28  record (flags 0x08 at 28)
+}
+
+inline void packTun6Buf(uint8_t* p, const HwTunEntry& e) {
+    HwRoute6Hdr h{};
+    std::memcpy(h.subnetAddr, e.subnetAddr, 16);
+    h.subnetMaskLen = uint8_t(e.mask);
+    h.nextHopNum = e.nextHopNum;
+    h.size = e.size;
+    packRoute6Hdr(p, h);                                          // 0   header, vrId 0
+    BeWriter(p, HW_TUN6_BUF_LEN).at(HW_R6_TUN_IF_INDEX).u32(e.tunnelIfIndex);  // 28  tunnelIfIndex
+    packNhopRec(p + HW_ROUTE6_HDR_LEN, e.rec);                    // 36  record (flags 0x08 at 36)
+}

@@ -15,6 +15,7 @@
 #include "hwroute/debug.h"
 #include "hwroute/global.h"
 #include "hwroute/intake.h"
+#include "hwroute/platform.h"
 #include "hwroute/resync.h"
 
 int32_t hwRtnotifyRcvBuf = 2000000;
@@ -100,6 +101,7 @@ uint32_t hwRtnotifyDrain(void) {
         const int len = n > static_cast<ssize_t>(sizeof gNotifyBuf) ? static_cast<int>(sizeof gNotifyBuf)
                                                                      : static_cast<int>(n);
         if (hwRtnotifyRecv(gNotifyBuf, len) == 0) ghwRoute.notifyOkNum++;
+        kivTunWatchDatagram(gNotifyBuf, static_cast<uint32_t>(len));  // the platform's tunnel software sees it too
         ++walked;
     }
     return walked;

@@ -79,6 +79,7 @@ struct NmRequest {
     uint32_t valuePos;  // start of the value item (its marker)
     uint8_t valueType;
     uint16_t valueLen;
+    uint8_t* valueData;  // the value bytes inside the message
     bool hasWord;   // the request carries a 32-bit value
     uint32_t word;  // that value; the operation reads and writes it
 };
@@ -104,11 +105,12 @@ bool nmDecodeIndex(AdrCursor* c, NmRequest* r) {
         return false;
     }
     if (!nmReadOk(adr_getchar(c, &r->indexNum, 1), "ADR_GET_INDEX_NUM")) return false;
-    if (r->func == 0 || r->func >= NM_FUNC_COUNT) {
+    const bool tunnel = r->func == HW_NM_FUNC_TUNNEL;
+    if (!tunnel && (r->func == 0 || r->func >= NM_FUNC_COUNT)) {
         NM_LOG("func %d err", int(r->func));
         return false;
     }
-    if (r->indexNum != nmOps[r->func].indexNum) {
+    if (r->indexNum != (tunnel ? 0 : nmOps[r->func].indexNum)) {
         NM_LOG("indexNum %d err", r->indexNum);
         return false;
     }
@@ -136,6 +138,8 @@ bool nmDecodeValue(AdrCursor* c, NmRequest* r) {
     }
     if (!nmReadOk(adr_getchar(c, &r->valueType, 1), "ADR_GET_VALUE_TYPE")) return false;
     if (!nmReadOk(adr_getushort(c, &r->valueLen), "ADR_GET_VALUE_LEN")) return false;
+    r->valueData = c->msg + adr_count(c);
+    if (r->func == HW_NM_FUNC_TUNNEL) return nmReadOk(adr_offset(c, r->valueLen), "ADR_GET_VALUE");
     if (r->valueType == ADR_TYPE_U32) {
         if (r->valueLen != 4) {
             NM_LOG("shortVal %d err", r->valueLen);
@@ -441,8 +445,13 @@ int hwRouteNmMsgProcess(uint8_t* msg, int len) {
     if (!nmDecodeHeader(&c, &r) || !nmDecodeIndex(&c, &r) || !nmDecodeValue(&c, &r)) return 0;
     NM_LOG("enter func %d, vrfid %d, cmd %d", int(r.func), r.vrfid, int(r.cmd));
 
-    const NmOpEntry& e = nmOps[r.func];
     adr_pos(&c, ADR_OFF_RETCODE);
+    if (r.func == HW_NM_FUNC_TUNNEL) {
+        adr_int32(&c, int32_t(hwRouteNmTunnelApi(r.cmd, r.valueType, r.valueData, r.valueLen)));
+        adr_pos(&c, uint32_t(len));
+        return int(adr_count(&c));
+    }
+    const NmOpEntry& e = nmOps[r.func];
     const int rc = e.op(e.indexNum != 0 ? r.vrfid : 0, int32_t(r.cmd), r.hasWord ? &r.word : nullptr);
     adr_int32(&c, rc);
     if (rc == 0) nmWriteBack(&c, r);

@@ -429,4 +429,5 @@ void simReset() {
     }
     simHwReset();
     simDebugReset();
+    simTunWatchReset();
 }

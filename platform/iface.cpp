@@ -191,9 +191,18 @@ public:
         return true;
     }
 
+    // A configured tick first, then the tick the kernel tunnel watch saw the
+    // interface appear at (it answers for its units even when the kernel no
+    // longer has them, as the platform software would).
     bool tunnelTick(uint32_t* out) {
+        if ((cfg_.failMask & SIM_Q_TUNNEL) != 0) return false;
+        if (cfg_.tunCreateTick) {
+            *out = *cfg_.tunCreateTick;
+            return true;
+        }
+        if (simTunWatchTick(unit_, out)) return true;
         if (fails(SIM_Q_TUNNEL)) return false;
-        *out = cfg_.tunCreateTick.value_or(defaultTick_);
+        *out = defaultTick_;
         return true;
     }
 

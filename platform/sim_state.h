@@ -82,3 +82,8 @@ void simDebugReset();
 
 // Protocol preference when no configuration names the protocol.
 uint32_t simDefaultProtocolPreference(uint32_t protocol);
+
+// Kernel tunnel watch: the creation tick of a tunnel interface it watches
+// (false for any other unit), and back to watching nothing.
+bool simTunWatchTick(uint32_t unit, uint32_t* tick);
+void simTunWatchReset();

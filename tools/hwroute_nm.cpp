@@ -19,6 +19,7 @@
 #include "nmclient.h"
 #include "hwroute/bewriter.h"
 #include "hwroute/management.h"
+#include "hwroute/records.h"
 
 namespace {
 
@@ -51,6 +52,13 @@ const char* const USAGE =
     "        exposition format of metrics scrapers\n"
     "  debug LEVEL\n"
     "        set the daemon's debug level (all categories up to LEVEL; -1: off)\n"
+    "  tunnel add|del unit N local ADDR[/LEN] remote ADDR route PREFIX/LEN\n"
+    "         [id N] [encaps N] [type N] [tick N]\n"
+    "        add or delete a tunnel by hand: routed prefix into tunnel interface\n"
+    "        unit N between the two endpoints (LEN: the local subnet; without it\n"
+    "        the far endpoint is never taken as directly connected)\n"
+    "  tunnel notify unit N\n"
+    "        delete every tunnel of tunnel interface unit N\n"
     "  raw --func F --cmd C [--vrf V] [--value N] [--index-num N]\n"
     "        send one request as given and show the return code and value\n"
     "\n"
@@ -159,8 +167,10 @@ const char* rcText(uint32_t rc) {
             return "VRF id or protocol outside the statistics tables";
         case HW_NM_RC_NO_VALUE:
             return "the request carries no 32-bit value";
-        default:
-            return "unknown return code";
+        default: {
+            const char* tunnel = hwNmTunnelRcText(rc);
+            return tunnel != nullptr ? tunnel : "unknown return code";
+        }
     }
 }
 
@@ -174,6 +184,9 @@ std::string jsonText(const std::string& s) {
     }
     return out + "\"";
 }
+
+// The longest request this client sends: the tunnel request.
+constexpr uint32_t kMaxMsgLen = ADR_OFF_VALUE_DATA + HW_NM_TUN_REQ_LEN;
 
 struct Options {
     std::string socketPath = HW_NM_SOCKET_PATH;
@@ -205,7 +218,7 @@ public:
 
     // Send one request; on success `reply` holds the decoded answer.
     int transact(const AdrMessage& req, AdrMessage* reply) {
-        uint8_t out[4 + ADR_U32_MSG_LEN];
+        uint8_t out[4 + kMaxMsgLen];
         const int len = adr_encodemessage(out + 4, sizeof(out) - 4, &req);
         if (len < 0) return fail(EXIT_FAIL, "request does not fit");
         BeWriter(out, 4).u32(uint32_t(len));
@@ -273,7 +286,7 @@ private:
     }
 
     const Options& opt_;
-    uint8_t buf_[ADR_U32_MSG_LEN];
+    uint8_t buf_[kMaxMsgLen];
 };
 
 AdrMessage makeRequest(uint32_t func, uint32_t cmd, uint8_t indexNum, int32_t vrf, uint32_t value,
@@ -474,6 +487,53 @@ int cmdDebug(const Options& o) {
     return EXIT_OK;
 }
 
+bool parseLong(const char* text, long* out);
+
+// Tunnel add, delete and unit removal (the daemon's tunnel operation).
+int cmdTunnel(const Options& o) {
+    const std::string op = o.words.size() >= 2 ? o.words[1] : "";
+    const uint32_t cmd = op == "add" ? HW_NM_TUN_ADD : op == "del" ? HW_NM_TUN_DEL : op == "notify" ? HW_NM_TUN_NOTIFY : 0;
+    if (cmd == 0) return usageError("tunnel needs add, del or notify");
+    uint8_t value[HW_NM_TUN_REQ_LEN];
+    AdrMessage req = makeRequest(HW_NM_FUNC_TUNNEL, cmd, 0, 0, 0, value);
+    if (cmd == HW_NM_TUN_NOTIFY) {
+        long unit = 0;
+        if (o.words.size() != 4 || o.words[2] != "unit" || !parseLong(o.words[3].c_str(), &unit) || unit <= 0)
+            return usageError("tunnel notify needs unit N");
+        BeWriter(value, 4).u32(uint32_t(unit));
+    } else {
+        std::vector<const char*> words;
+        for (std::size_t i = 2; i < o.words.size(); ++i) words.push_back(o.words[i].c_str());
+        HwRouteTunNode t{};
+        char err[160];
+        if (!hwNmTunnelParse(int(words.size()), words.data(), &t, err, sizeof(err))) return usageError(err);
+        hwNmTunnelEncode(&t, value);
+        req.valueType = ADR_TYPE_OCTETS;
+        req.valueLen = HW_NM_TUN_REQ_LEN;
+    }
+    Client client(o);
+    AdrMessage reply{};
+    const int st = client.transact(req, &reply);
+    if (st != EXIT_OK) return st;
+    if (cmd == HW_NM_TUN_NOTIFY) {
+        printf(o.json ? "{\"ok\":true}\n" : "tunnels of the unit removed\n");
+        return EXIT_OK;
+    }
+    const int binding = reply.valueLen == HW_NM_TUN_REQ_LEN ? reply.value[HW_NM_TUN_OUT_BINDING] : 0;
+    const int status = reply.valueLen == HW_NM_TUN_REQ_LEN ? reply.value[HW_NM_TUN_OUT_STATUS] : 0;
+    static const char* const bindings[] = {"none", "neighbour", "route"};
+    const char* bound = binding >= 0 && binding <= 2 ? bindings[binding] : "?";
+    if (o.json)
+        printf("{\"ok\":true,\"binding\":%s,\"status\":%d}\n", jsonText(bound).c_str(), status);
+    else if (cmd == HW_NM_TUN_DEL)
+        printf("tunnel deleted\n");
+    else if (binding == 0)
+        printf("tunnel not kept: no resolved neighbour and no covering route for the far endpoint\n");
+    else
+        printf("tunnel bound to a %s, hardware status %d\n", bound, status);
+    return EXIT_OK;
+}
+
 int cmdRaw(const Options& o) {
     if (o.words.size() != 1) return usageError("raw takes options only");
     if (!o.hasFunc || !o.hasCmd) return usageError("raw needs --func and --cmd");
@@ -582,5 +642,6 @@ int main(int argc, char** argv) {
     if (command == "debug") return cmdDebug(o);
     if (command == "raw") return cmdRaw(o);
     if (command == "metrics") return cmdMetrics(o);
+    if (command == "tunnel") return cmdTunnel(o);
     return usageError("unknown command '" + command + "'");
 }

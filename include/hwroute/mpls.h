@@ -16,3 +16,22 @@ int hwRouteL2vpnDelProcess(HwRouteL2vpnNode* entry);
 int hwRouteTunAdd(HwRouteTunNode* request);
 int hwRouteTunDel(HwRouteTunNode* request);
 int hwRouteTunNotifier(uint32_t tunUnit);
+
+// Tunnel outcomes that have no counter in the counter dump.
+struct HwTunStats {
+    uint32_t addBoundCnt;     // bound and written (or refused by the hardware)
+    uint32_t addDropCnt;      // neither a neighbour nor a covering destination: not kept
+    uint32_t addExistCnt;     // an equal tunnel was there already
+    uint32_t addNoMemCnt;     // tunnel pool empty
+    uint32_t addIfErrCnt;     // type 100: the interface query failed
+    uint32_t addTickErrCnt;   // type 100: creation ticks differ
+    uint32_t delCnt;          // removed
+    uint32_t delNotFoundCnt;  // no equal tunnel
+    uint32_t delHwErrCnt;     // the hardware refused the delete; the tunnel stays
+};
+extern HwTunStats ghwTunStats;
+
+// Runs what the platform's tunnel software asked for since the last pass:
+// its removals, then (when due) an add of every tunnel it wants that the
+// tunnel list does not hold. Called by the worker task between passes.
+void hwRouteTunWatchRun(void);

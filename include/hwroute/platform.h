@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "hwroute/records.h"
+
 // A (data pointer, length) pair.
 struct octet {
     uint8_t* data;
@@ -62,3 +64,26 @@ uint32_t OsixCreateMSem(uint32_t kind);
 
 void kivCatchSegFault(int argc, char** argv);
 void NM_DEBUG_OUTPUT(const char* line);
+
+// Tunnel interfaces of the host kernel. On the real platform its own software
+// calls the tunnel entry points; on a stock Linux host this stand-in plays
+// that part: it watches the kernel's ipip, sit and ip6tnl interfaces through
+// their link messages and the routes that point into them. The daemon hands
+// it every notification datagram it reads and, between loop passes, runs the
+// tunnel requests it derived (never while a handler runs).
+constexpr uint32_t HW_TUN_EV_DEL = 1;     // hwRouteTunDel(request)
+constexpr uint32_t HW_TUN_EV_NOTIFY = 2;  // hwRouteTunNotifier(unit)
+struct HwTunEvent {
+    uint32_t op;
+    uint32_t unit;
+    HwRouteTunNode request;
+};
+// One datagram as read (it may be cut short: only the bytes that are there are read).
+void kivTunWatchDatagram(const uint8_t* buf, uint32_t len);
+// The next removal to run: 0 and the event, or -1 when none waits.
+int kivTunEventGet(HwTunEvent* ev);
+// Whether the wanted tunnels should be offered again now: at once after they
+// changed, and at most once a second after neighbours or routes were added.
+bool kivTunRetryDue(void);
+// Wanted tunnel i (from 0, in the order they arose): 0 and the request, or -1 past the end.
+int kivTunWantedGet(uint32_t i, HwRouteTunNode* out);
