@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/intake.h"
 #include "layout.h"
@@ -567,4 +568,5 @@ void hwRouteUpdate(void) {
     sFlushCall++;
     flushFamily<Family4>();
     flushFamily<Family6>();
+    hwAbnormalRetry();  // refused direct writes, after the queued changes went out
 }

@@ -1,0 +1,125 @@
+// Convergence of the hardware on the kernel's routes and neighbours: the
+// hardware, rebuilt from the calls it accepted, is compared with what the
+// kernel's own route and neighbour sets imply (kernel_view.h), never with the
+// software's tables.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "hwroute/flags.h"
+#include "hwroute/tables.h"
+#include "kernel_view.h"
+#include "scenario.h"
+
+namespace {
+
+constexpr uint32_t kMask24 = 0xffffff00;
+const Mac kPtpMac{2, 0, 0, 0, 0, 9};
+
+Mac macOf(const char* text) {
+    unsigned v[6];
+    std::sscanf(text, "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    return {uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2]), uint8_t(v[3]), uint8_t(v[4]), uint8_t(v[5])};
+}
+
+// Datagrams into the intake, the same change applied to the kernel's view.
+class Converge : public Scenario {
+protected:
+    KernelView kernel;
+    HwModel hw;
+    uint64_t malformedBefore = 0;  // malformed entries of earlier table rows
+
+    // A fresh state for the next row of a table.
+    void nextRow(const HwTestSizes& sizes = {}) {
+        reinit(sizes);
+        simClearHwCalls();
+        hw = HwModel{};
+        kernel = KernelView{};
+        kernel.pointToPointMac = kPtpMac;
+        kernel.cap = uint32_t(sizes.ecmpMaxNum);
+        malformedBefore = simHwMalformedCount();
+    }
+
+    void SetUp() override {
+        Scenario::SetUp();
+        kernel.pointToPointMac = kPtpMac;
+    }
+    NlMessage routeMsg(uint16_t type, const char* dst, const char* gw, uint32_t unit, uint32_t weight) {
+        return nlRoute({.type = type, .family = 2, .prefixLen = 24, .protocol = 4, .dst = dst, .gateway = gw,
+                        .oif = unit, .weight = weight});
+    }
+    // The kernel's side of a route message.
+    void noteRoute(uint16_t type, const char* dst, const char* gw, uint32_t unit, uint32_t weight) {
+        const KernelView::DestKey d{0, ip4(dst), kMask24};
+        if (type == NL_NEWROUTE) {
+            if (!kernel.hasRoute(d, ip4(gw))) kernel.addRoute(d, ip4(gw), weight, unit == kPtp);
+        } else {
+            kernel.delRoute(d, ip4(gw));
+        }
+    }
+    void sendRoute(uint16_t type, const char* dst, const char* gw, uint32_t unit, uint32_t weight = 5) {
+        nlDeliver(routeMsg(type, dst, gw, unit, weight));
+        noteRoute(type, dst, gw, unit, weight);
+    }
+    void sendNeighbour(const char* addr, const char* mac, uint16_t type = NL_NEWNEIGH) {
+        neighbour(addr, mac, type);
+        if (type == NL_NEWNEIGH)
+            kernel.neighbours[{0, ip4(addr)}] = macOf(mac);
+        else
+            kernel.neighbours.erase({0, ip4(addr)});
+    }
+    // A few worker passes, then the hardware must equal the kernel's view.
+    void expectConverged(const std::string& what, int passes = 3) {
+        for (int i = 0; i < passes; ++i) pass();
+        hw.apply(hwCalls());
+        EXPECT_EQ(hw.paths, kernel.expectedPaths())
+            << what << "\nhardware:\n" << describe(hw.paths) << "kernel:\n" << describe(kernel.expectedPaths());
+        EXPECT_EQ(hw.hosts, kernel.expectedHosts()) << what;
+        EXPECT_EQ(ghwRoute.hwOkRouteCnt, hw.paths.size()) << what;
+        EXPECT_EQ(ghwRoute.hwOkArpCnt, hw.hosts.size()) << what;
+        EXPECT_EQ(simHwMalformedCount(), malformedBefore) << what;
+    }
+};
+
+// ---- one path of a multi-path destination deleted, maybe re-added ---------
+
+enum class Change { DeleteOnly, ReaddSame, ReaddBetter, ReaddWorse };
+const char* changeName(Change c) {
+    switch (c) {
+        case Change::DeleteOnly: return "delete";
+        case Change::ReaddSame: return "delete+re-add same weight";
+        case Change::ReaddBetter: return "delete+re-add better weight";
+        default: return "delete+re-add worse weight";
+    }
+}
+
+TEST_F(Converge, PathDeletedAndReaddedInOneDatagramEndsAsTheKernelsBestSet) {
+    const char* gws[] = {"10.9.0.2", "10.9.0.3", "10.9.0.4"};
+    const char* macs[] = {"02:00:00:00:00:02", "02:00:00:00:00:03", "02:00:00:00:00:04"};
+    for (uint32_t unit : {kEth, kPtp})
+        for (int present = 1; present <= 3; ++present)
+            for (Change change : {Change::DeleteOnly, Change::ReaddSame, Change::ReaddBetter, Change::ReaddWorse}) {
+                const std::string what = std::string(unit == kEth ? "ethernet, " : "point-to-point, ") +
+                                         std::to_string(present) + " present, " + changeName(change);
+                SCOPED_TRACE(what);
+                nextRow();
+                for (int i = 0; i < present; ++i) {
+                    if (unit == kEth) sendNeighbour(gws[i], macs[i]);
+                    sendRoute(NL_NEWROUTE, "198.51.100.0", gws[i], unit, 5);
+                }
+                expectConverged(what + " (before)");
+
+                const uint32_t weight = change == Change::ReaddBetter ? 3 : change == Change::ReaddWorse ? 7 : 5;
+                NlDatagram dg;
+                dg.add(routeMsg(NL_DELROUTE, "198.51.100.0", gws[0], unit, 5));
+                noteRoute(NL_DELROUTE, "198.51.100.0", gws[0], unit, 5);
+                if (change != Change::DeleteOnly) {
+                    dg.add(routeMsg(NL_NEWROUTE, "198.51.100.0", gws[0], unit, weight));
+                    noteRoute(NL_NEWROUTE, "198.51.100.0", gws[0], unit, weight);
+                }
+                nlDeliver(dg);
+                expectConverged(what);
+            }
+}
+
+}  // namespace
