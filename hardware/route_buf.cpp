@@ -133,6 +133,8 @@ struct EntryBuild {
     Wide del, nw;
     // Paths whose add or backup record was written.
     Wide sent;
+    // Records written: the header's nextHopNum.
+    uint32_t records = 0;
 };
 
 void deferDelete(Nh* n) {
@@ -255,23 +257,27 @@ uint32_t headerFlags(const EntryBuild& b) {
 // them as gone from hardware, so none may be left out (the path cap limits
 // what a destination holds, not what it gives up). Adds are capped at the
 // path limit; an add that is not written stays a standby (see markStandby).
+//
+// A path whose record cannot be made (no neighbour record, no path that
+// reaches an indirect one) is left out, and the header counts only the
+// records written, so the entry describes exactly what it carries.
 uint32_t writeRecords(EntryBuild& b, uint8_t* at) {
     uint32_t len = 0;
-    for (uint32_t i = 0; i < b.del.num; ++i) len += hwWritePath(at + len, b.del.item[i], HW_NHOP_OP_DEL);
+    auto put = [&](Nh* n, uint32_t operation) {
+        const uint32_t l = hwWritePath(at + len, n, operation);
+        len += l;
+        if (l != 0) b.records++;
+        return l != 0;
+    };
+    for (uint32_t i = 0; i < b.del.num; ++i) put(b.del.item[i], HW_NHOP_OP_DEL);
     const uint32_t adds = hwMin(b.nw.num, hwEcmpCap());
-    for (uint32_t i = 0; i < adds; ++i) {
-        const uint32_t n = hwWritePath(at + len, b.nw.item[i], HW_NHOP_OP_ADD);
-        if (n != 0) b.sent.push(b.nw.item[i]);
-        len += n;
-    }
+    for (uint32_t i = 0; i < adds; ++i)
+        if (put(b.nw.item[i], HW_NHOP_OP_ADD)) b.sent.push(b.nw.item[i]);
     if (iprouteFrr != 0) {
-        for (uint32_t i = 0; i < b.backup.num; ++i) {
-            const uint32_t n = hwWritePath(at + len, b.backup.item[i], HW_NHOP_OP_BACKUP);
-            if (n != 0) b.sent.push(b.backup.item[i]);
-            len += n;
-        }
+        for (uint32_t i = 0; i < b.backup.num; ++i)
+            if (put(b.backup.item[i], HW_NHOP_OP_BACKUP)) b.sent.push(b.backup.item[i]);
     }
-    for (uint32_t i = 0; i < b.keep.num; ++i) len += hwWritePath(at + len, b.keep.item[i], HW_NHOP_OP_NOCHANGE);
+    for (uint32_t i = 0; i < b.keep.num; ++i) put(b.keep.item[i], HW_NHOP_OP_NOCHANGE);
     return len;
 }
 
@@ -366,10 +372,11 @@ int hwRouteInsertDataToBuf(uint8_t* entry, uint32_t* len, HwRouteDest* dest) {
 
     const uint32_t length = HW_ROUTE4_HDR_LEN + writeRecords(b, entry + HW_ROUTE4_HDR_LEN);
     markStandby(b);
+    if (b.records == 0) return 0;  // every record was left out: nothing to send
 
     HwRoute4Hdr hdr{};
     hdr.flags = headerFlags(b);
-    hdr.nextHopNum = uint8_t(d + a + k + bk);
+    hdr.nextHopNum = uint8_t(b.records);
     hdr.size = uint8_t(length / 4);  // low 8 bits; a longer entry travels alone (see the flush)
     packRoute4Hdr(entry, hdr);
     hwTranslateDest4Node(entry, dest);

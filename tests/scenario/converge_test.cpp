@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/flags.h"
 #include "hwroute/tables.h"
 #include "kernel_view.h"
@@ -121,5 +122,70 @@ TEST_F(Converge, PathDeletedAndReaddedInOneDatagramEndsAsTheKernelsBestSet) {
                 expectConverged(what);
             }
 }
+
+
+// ---- refusals: whatever the platform refuses for a while, the hardware ends
+// equal to the kernel's view once it accepts again --------------------------
+
+class RefusalConvergence : public Converge, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(RefusalConvergence, HardwareEndsEqualToTheKernelsRoutesAndNeighbours) {
+    std::mt19937 rng(GetParam());
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    const char* dests[] = {"198.51.100.0", "203.0.113.0", "192.0.2.0", "100.64.0.0"};
+    const char* gws[] = {"10.9.0.2", "10.9.0.3", "10.9.0.4", "10.9.0.5"};  // the last on the point-to-point link
+    const char* macs[] = {"02:00:00:00:00:0a", "02:00:00:00:00:0b"};
+    const uint32_t destFree = hwPoolFreeCount(&ghwRoute.destPool);
+    const uint32_t nhFree = hwPoolFreeCount(&ghwRoute.nexthopPool);
+    const uint32_t arpFree = hwPoolFreeCount(&ghwRoute.arpPool);
+    char rules[128];
+    for (int i = 0; i < 400; ++i) {
+        if (i % 25 == 0 && pick(4) != 0) {  // a new window of refusals among the next calls
+            std::snprintf(rules, sizeof rules, R"({"hardware": {"refuse": [{"fromCall": %d, "count": %d}]}})",
+                          1 + pick(6), 1 + pick(4));
+            platformConfig(rules);
+        }
+        const int g = pick(4);
+        const uint32_t unit = g == 3 ? kPtp : kEth;
+        const char* dst = dests[pick(4)];
+        const int what = pick(12);
+        if (what < 4) {
+            if (!kernel.hasRoute({0, ip4(dst), kMask24}, ip4(gws[g])))
+                sendRoute(NL_NEWROUTE, dst, gws[g], unit, uint32_t(1 + pick(3)));
+        } else if (what < 6) {
+            sendRoute(NL_DELROUTE, dst, gws[g], unit);  // present or not
+        } else if (what < 8) {
+            // A new weight for a path: delete and add again in one datagram.
+            const uint32_t w = uint32_t(1 + pick(3));
+            NlDatagram dg;
+            dg.add(routeMsg(NL_DELROUTE, dst, gws[g], unit, 1)).add(routeMsg(NL_NEWROUTE, dst, gws[g], unit, w));
+            nlDeliver(dg);
+            noteRoute(NL_DELROUTE, dst, gws[g], unit, 1);
+            noteRoute(NL_NEWROUTE, dst, gws[g], unit, w);
+        } else if (what < 10) {
+            if (g != 3) sendNeighbour(gws[g], macs[pick(2)]);
+        } else if (g != 3) {
+            sendNeighbour(gws[g], macs[0], NL_DELNEIGH);
+        }
+        if (pick(3) == 0) pass();
+    }
+    platformConfig(R"({"hardware": {"refuse": []}})");
+    char what[64];
+    std::snprintf(what, sizeof what, "seed %u, refusals over", GetParam());
+    expectConverged(what, 2 * int(HW_ABN_MAX_BACKOFF) + 4);
+    EXPECT_EQ(ghwAbnormal.pending, 0u) << what;
+
+    // Everything the kernel withdraws leaves the hardware and the pools.
+    for (const char* d : dests)
+        for (int g = 0; g < 4; ++g) sendRoute(NL_DELROUTE, d, gws[g], g == 3 ? kPtp : kEth);
+    for (int g = 0; g < 3; ++g) sendNeighbour(gws[g], macs[0], NL_DELNEIGH);
+    expectConverged(std::string(what) + ", all withdrawn");
+    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), destFree);
+    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nhFree);
+    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.arpPool), arpFree);
+    EXPECT_EQ(ghwRoute.hwErrArpCnt, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RefusalConvergence, ::testing::Range(1u, 41u));
 
 }  // namespace
