@@ -90,12 +90,26 @@ uint32_t pointToPointRecord(uint8_t* record, const Nh* nh, const Nh* src, uint32
     return packNhopRec(record, r);
 }
 
+// The delete of a path whose neighbour record is gone: the hardware finds
+// the path by its address, so the record carries what is known (address,
+// interface, labels) with no link-layer data, rather than being left out
+// and leaving the path in hardware.
+uint32_t bareDeleteRecord(uint8_t* record, const Nh* nh, const Nh* src, HwNhopRec& r) {
+    hwIp4Bytes(nh->nextHop, r.nexthopIp);
+    hwIp4Bytes(src->nextHopExt, r.ext);
+    r.ipPort = nh->ifUnit;
+    hwInterfaceMac(nh->ifUnit, r.srcMac);
+    r.protocol = nh->protoId;
+    copyLabels(r, src);
+    return packNhopRec(record, r);
+}
+
 uint32_t neighbourRecord(uint8_t* record, const Nh* nh, const Nh* orig, uint32_t operation,
                          const SysIndexIfRecord& ifRec, HwNhopRec& r) {
     const Nh* src = orig != nullptr ? orig : nh;
     LOG("[hwRouteNhopBufInsert] to find nhop:%#x.", nh->nextHop);
     const HwArpNode* arp = hwPathNeighbour(nh);
-    if (arp == nullptr) return 0;
+    if (arp == nullptr) return operation == HW_NHOP_OP_DEL ? bareDeleteRecord(record, nh, src, r) : 0;
     LOG("[hwRouteNhopBufInsert] insert nhop:%#x,nVrfId:%d.", nh->nextHop, nh->nVrfId);
     hwIp4Bytes(arp->nextHop, r.nexthopIp);
     r.port = arp->outPort;
@@ -148,7 +162,10 @@ void deferDelete(Nh* n) {
 // full kept and idle groups leave their paths as they are.
 void sortGroups(EntryBuild& b) {
     for (Nh* n : hwListOf<&Nh::destLink>(&b.d->nhopList)) {
-        n->flag &= ~NH_DEL_DEFERRED;
+        // Both marks belong to one build: a push-out decided by a build whose
+        // batch was refused is decided again here (left standing, it would
+        // have the path settled as removed while the hardware still holds it).
+        n->flag &= ~(NH_DEL_DEFERRED | NH_OP_BACKUP);
         const uint32_t f = n->flag;
         const bool present = f & (NH_HW_OK | NH_VPN);
         const bool leaving = f & (NH_OP_DEL | NH_NEIGH_LOST | NH_VPN_DELETED);
@@ -157,11 +174,13 @@ void sortGroups(EntryBuild& b) {
         } else if (present && !(f & NH_OP_VPN_ADD)) {
             b.kept.push(n);
         }
-        if (!(f & NH_RESOLVED)) continue;
+        // A leaving path is never a candidate, whatever add mark it carries
+        // (a neighbour change marks every path through it).
+        if (!(f & NH_RESOLVED) || (f & (NH_OP_DEL | NH_NEIGH_LOST))) continue;
         if ((f & NH_HW_OK) && !((f & NH_OP_VPN_ADD) && !(f & NH_VPN))) continue;
         if (f & (NH_OP_ADD | NH_OP_VPN_ADD)) {
             if (!b.add.push(n)) n->flag |= NH_STANDBY;
-        } else if (!(f & (NH_OP_DEL | NH_NEIGH_LOST))) {
+        } else {
             b.idle.push(n);
         }
     }
@@ -270,7 +289,10 @@ uint32_t writeRecords(EntryBuild& b, uint8_t* at) {
         return l != 0;
     };
     for (uint32_t i = 0; i < b.del.num; ++i) put(b.del.item[i], HW_NHOP_OP_DEL);
-    const uint32_t adds = hwMin(b.nw.num, hwEcmpCap());
+    // The kept paths stay, so the adds get only the room they leave under
+    // the cap; the others wait as standbys.
+    const uint32_t room = hwEcmpCap() > b.keep.num ? hwEcmpCap() - b.keep.num : 0;
+    const uint32_t adds = hwMin(b.nw.num, room);
     for (uint32_t i = 0; i < adds; ++i)
         if (put(b.nw.item[i], HW_NHOP_OP_ADD)) b.sent.push(b.nw.item[i]);
     if (iprouteFrr != 0) {

@@ -91,6 +91,13 @@ void labelOutIfSet(Nh* n) {
     n->flag &= ~NH_VPN;
     ghwRoute.hwVpnCnt--;
 }
+// Operation bits cleared once a direct update carried a path's change. A
+// path the kernel deleted keeps NH_OP_DEL (and a path whose neighbour went
+// keeps NH_NEIGH_LOST): it is out of hardware now, but only the flush frees
+// it and releases its neighbour, and without the mark a later re-add of its
+// neighbour would queue it for hardware again.
+void clearCarriedOps(Nh* m) { m->flag &= ~(NH_OP_MASK & ~(NH_OP_DEL | NH_NEIGH_LOST)); }
+
 void countError(bool vpn) {
     ghwRoute.hwErrRouteCnt++;
     if (vpn) ghwRoute.abnormalVpnCnt++;
@@ -211,7 +218,7 @@ int ecmpDel(HwRouteDest* d, const Set& olds, const Set& news) {
     LOG("updata del ip ecmp route on hardware success.");
     for (uint32_t i = 0; i < e.deleted.num; ++i) {
         Nh* m = e.deleted.item[i];
-        hwRouteClrAllOp(&m->flag);
+        clearCarriedOps(m);
         markOut(d, m, &ghwRoute.hwRouteD2Cnt);
         labelOutIfSet(m);
     }
@@ -246,7 +253,7 @@ int replace(HwRouteDest* d, const Set& olds, const Set& news, bool onAdd) {
         if (e.added.contains(m)) continue;  // written again below
         if (!(m->flag & NH_OP_LABEL_CHANGE)) markOut(d, m, onAdd ? &ghwRoute.hwRouteD1Cnt : &ghwRoute.hwRouteD3Cnt);
         labelOutIfSet(m);
-        hwRouteClrAllOp(&m->flag);
+        clearCarriedOps(m);
     }
     for (uint32_t i = 0; i < e.added.num; ++i) {
         Nh* m = e.added.item[i];

@@ -282,7 +282,14 @@ int hwArpRetryWrite(HwArpNode* arp) {
     if (arp->flag & ARP_FLAG_UNRELEASED) {
         arp->flag &= uint8_t(~ARP_FLAG_UNRELEASED);
         releaseWaiters(arp);
+        return 0;
     }
+    // A rewrite refused on a change or on a held record's return: the
+    // record is live again, what came since waits on the pend table, and
+    // paths not in hardware are queued again.
+    hwArpUnhold(arp);
+    changeReleasePending(arp);
+    fastReaddRoutes(arp);
     return 0;
 }
 

@@ -148,7 +148,6 @@ int kivScalarSetApi(uint32_t /*a*/, uint32_t /*b*/, HwScalarReq* req) {
     if (hasData && malformedRoute(req->objectId, bytes, len)) {
         sim.malformed++;
         refused = true;
-        if (getenv("SIM_DUMP_MALFORMED")) { for (uint32_t i = 0; i < len; ++i) fprintf(stderr, "%02x%s", bytes[i], (i % 32 == 31) ? "\n" : ""); fprintf(stderr, "\n----\n"); }
     }
 
     SimHwCall call;

@@ -124,6 +124,33 @@ TEST_F(Converge, PathDeletedAndReaddedInOneDatagramEndsAsTheKernelsBestSet) {
 }
 
 
+// ---- the path cap ------------------------------------------------------------
+
+// Regression: at the cap an equal-cost add wrote the new path and every old
+// one (cap + 1 records under a header of cap), so five equal paths reached
+// hardware with a cap of four.
+TEST_F(Converge, EqualPathsBeyondTheCapNeverReachHardware) {
+    const char* gws[] = {"10.9.0.2", "10.9.0.3", "10.9.0.4", "10.9.0.5", "10.9.0.6"};
+    for (uint32_t unit : {kPtp, kEth}) {
+        SCOPED_TRACE(unit == kPtp ? "point-to-point" : "ethernet");
+        nextRow(HwTestSizes{.ecmpMaxNum = 4});
+        for (const char* gw : gws) {
+            if (unit == kEth) sendNeighbour(gw, "02:00:00:00:00:0a");
+            sendRoute(NL_NEWROUTE, "198.51.100.0", gw, unit, 5);
+            pass();
+        }
+        hw.apply(hwCalls());
+        std::size_t paths = 0;
+        for (const auto& [k, mac] : hw.paths) {
+            EXPECT_EQ(kernel.expectedPaths().count(k), 1u) << "only best paths";
+            ++paths;
+        }
+        EXPECT_EQ(paths, 4u);
+        EXPECT_EQ(ghwRoute.hwOkRouteCnt, 4u);
+        EXPECT_EQ(simHwMalformedCount(), malformedBefore);
+    }
+}
+
 // ---- refusals: whatever the platform refuses for a while, the hardware ends
 // equal to the kernel's view once it accepts again --------------------------
 
@@ -186,6 +213,6 @@ TEST_P(RefusalConvergence, HardwareEndsEqualToTheKernelsRoutesAndNeighbours) {
     EXPECT_EQ(ghwRoute.hwErrArpCnt, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, RefusalConvergence, ::testing::Range(1u, 41u));
+INSTANTIATE_TEST_SUITE_P(Seeds, RefusalConvergence, ::testing::Range(1u, 101u));
 
 }  // namespace
