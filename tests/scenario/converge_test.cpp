@@ -124,6 +124,48 @@ TEST_F(Converge, PathDeletedAndReaddedInOneDatagramEndsAsTheKernelsBestSet) {
 }
 
 
+// ---- a revived path and the queued changes of the others ------------------
+
+// Regressions: reviving one path took its destination off the ready list and
+// dropped the other paths' queued changes; the old set was drawn from
+// resolved paths rather than from what the hardware holds.
+TEST_F(Converge, ARevivedPathKeepsTheOtherPathsQueuedChanges) {
+    struct Step {
+        uint16_t type;
+        const char* gw;
+        uint32_t weight;
+    };
+    const struct {
+        const char* what;
+        std::vector<const char*> present;  // in hardware at weight 5 first
+        std::vector<Step> queued;          // then one datagram, no pass between
+    } cases[] = {
+        {"delete .3, delete .2, re-add .2 at the same weight", {"10.9.0.2", "10.9.0.3"},
+         {{NL_DELROUTE, "10.9.0.3", 5}, {NL_DELROUTE, "10.9.0.2", 5}, {NL_NEWROUTE, "10.9.0.2", 5}}},
+        {"delete .3, delete .2, re-add .2 at a better weight", {"10.9.0.2", "10.9.0.3", "10.9.0.4"},
+         {{NL_DELROUTE, "10.9.0.3", 5}, {NL_DELROUTE, "10.9.0.2", 5}, {NL_NEWROUTE, "10.9.0.2", 3}}},
+        {"delete .3, delete .2, re-add .2 at a worse weight", {"10.9.0.2", "10.9.0.3", "10.9.0.4"},
+         {{NL_DELROUTE, "10.9.0.3", 5}, {NL_DELROUTE, "10.9.0.2", 5}, {NL_NEWROUTE, "10.9.0.2", 7}}},
+        {".3 queued at 3, .2 re-added at 3", {"10.9.0.2"},
+         {{NL_NEWROUTE, "10.9.0.3", 3}, {NL_DELROUTE, "10.9.0.2", 5}, {NL_NEWROUTE, "10.9.0.2", 3}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        nextRow();
+        for (const char* gw : {"10.9.0.2", "10.9.0.3", "10.9.0.4"}) sendNeighbour(gw, "02:00:00:00:00:0a");
+        for (const char* gw : c.present) sendRoute(NL_NEWROUTE, "198.51.100.0", gw, kEth, 5);
+        expectConverged(std::string(c.what) + " (before)");
+        NlDatagram dg;
+        for (const Step& st : c.queued) {
+            dg.add(routeMsg(st.type, "198.51.100.0", st.gw, kEth, st.weight));
+            noteRoute(st.type, "198.51.100.0", st.gw, kEth, st.weight);
+        }
+        nlDeliver(dg);
+        expectConverged(c.what);
+        EXPECT_EQ(ghwRoute.rtDelAgainCnt, 0u) << "no later delete is refused as a repeat";
+    }
+}
+
 // ---- the path cap ------------------------------------------------------------
 
 // Regression: at the cap an equal-cost add wrote the new path and every old
