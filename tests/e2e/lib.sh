@@ -1,7 +1,10 @@
 # Helpers for the end-to-end tests: namespaces, the daemon, its trace.
 set -euo pipefail
+# The system interpreter: a version manager's shim in front of it costs
+# seconds per start on a loaded machine, and the tests start it often.
+[ -x /usr/bin/python3 ] && PATH=/usr/bin:$PATH
 
-E2E_ID="hwr$$"
+E2E_ID="hwr$$x"
 E2E_TMP=$(mktemp -d /tmp/hwroute-e2e.XXXXXX)
 E2E_NS=()
 DAEMON_PID=""
@@ -21,7 +24,11 @@ e2e_require() {
 e2e_cleanup() {
     local rc=$?
     if [ -n "$DAEMON_PID" ]; then kill -CONT "$DAEMON_PID" 2>/dev/null || true; kill "$DAEMON_PID" 2>/dev/null || true; wait "$DAEMON_PID" 2>/dev/null || true; fi
-    for ns in "${E2E_NS[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+    # netns() runs in a command substitution, so E2E_NS may miss names:
+    # every namespace of this run carries the run's prefix.
+    for ns in "${E2E_NS[@]}" $(ip netns list 2>/dev/null | awk -v p="$E2E_ID" 'index($1, p) == 1 {print $1}'); do
+        ip netns del "$ns" 2>/dev/null || true
+    done
     if [ $rc -ne 0 ] && [ $rc -ne 77 ]; then
         echo "---- daemon log (last 60 lines) ----"; tail -n 60 "$E2E_TMP/daemon.log" 2>/dev/null || true
         echo "---- hardware trace ----"; cat "$E2E_TMP/hw.trace" 2>/dev/null || true
