@@ -4,6 +4,7 @@
 // words are the link pair that held them in the pool.
 #include <cstring>
 
+#include "hwroute/flags.h"
 #include "hwroute/global.h"
 
 // Under AddressSanitizer a free element is poisoned past its link pair, so a
@@ -119,7 +120,16 @@ int hwRouteL2vpnNodeFree(HwRouteL2vpnNode* node) { return L2vpnPool::give(node);
 HwRouteTunNode* hwRouteTunNodeAlloc(void) { return TunPool::take(); }
 int hwRouteTunNodeFree(HwRouteTunNode* node) { return TunPool::give(node); }
 HwArpNode* hwArpNodeAlloc(void) { return ArpPool::take(); }
-int hwArpNodeFree(HwArpNode* node) { return ArpPool::give(node); }
+// A record freed while its host entry write stands refused takes its share
+// of the error count with it, whichever path frees it (a delete of a
+// refused record, a held one released by the flush, a local address).
+int hwArpNodeFree(HwArpNode* node) {
+    if (node != nullptr && node->status == hwStatusAddAbnormal && ghwRoute.hwErrArpCnt != 0) {
+        ghwRoute.hwErrArpCnt--;
+        node->status = hwStatusIdle;
+    }
+    return ArpPool::give(node);
+}
 HwNd6Node* hwNd6NodeAlloc(void) { return Nd6Pool::take(); }
 int hwNd6NodeFree(HwNd6Node* node) { return Nd6Pool::give(node); }
 

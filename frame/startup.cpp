@@ -10,6 +10,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/frame.h"
 #include "hwroute/hardware.h"
@@ -109,6 +110,11 @@ void hwRouteStateInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t 
 
     initAllHeads();
     hwResyncInit(alloc);
+
+    // Refused direct writes, retried from each pass's flush: one hook per kind.
+    hwAbnormalReset();
+    hwAbnormalRegister(HW_ABN_ROUTE4, hwRouteAbnormalRetry);
+    hwAbnormalRegister(HW_ABN_ARP, hwArpAbnormalRetry);
 }
 
 int hwRouteInitEx(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t ecmpMaxNum, int32_t ilmNum,

@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/intake.h"
 #include "layout.h"
@@ -486,6 +487,15 @@ Walk offer(Batch<F>& b, typename F::Dest* d, HwListLink* next) {
     hwListInsertFront(&b.list, &d->readyLink);
     uint32_t len = 0;
     F::build(sBatch + b.used, &len, d);
+    if (len == 0) {
+        // Nothing to send: the hardware already agrees, so the destination
+        // is settled at once (a deleted path that is out of hardware is
+        // freed, a lost neighbour's hold released) instead of being left
+        // off the ready list with its marks for good.
+        hwListRemove(&d->readyLink);
+        F::settle(d);
+        return Walk::Go;
+    }
     const bool tooLong = len > HW_SIZE_FIELD_MAX_BYTES || b.used + len > HW_BATCH_BYTES;
     if (tooLong && b.used != 0) {
         putBack<F>(d, next);
@@ -570,4 +580,5 @@ void hwRouteUpdate(void) {
     sFlushCall++;
     flushFamily<Family4>();
     flushFamily<Family6>();
+    hwAbnormalRetry();  // refused direct writes, after the queued changes went out
 }

@@ -9,11 +9,13 @@
 //   delete                  else        unchanged, error line
 #include <cstring>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/flags.h"
 #include "hwroute/global.h"
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
+#include "hwroute/neighbour.h"
 #include "hwroute/platform.h"
 #include "layout.h"
 #include "route_paths.h"
@@ -77,11 +79,15 @@ int hwUpdateArpAdd(HwArpNode* node) {
         0xFFFFFFFFu);
     if (hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf)) != 0) {
         LOG("[hwUpdateArpAdd]=>add arp to hardware error.");
+        // The error count holds each refused record once: a retry refused
+        // again does not raise it a second time.
+        if (node->status != hwStatusAddAbnormal) ghwRoute.hwErrArpCnt++;
         node->status = hwStatusAddAbnormal;
-        ghwRoute.hwErrArpCnt++;
+        hwAbnormalQueue(hwAbnArpKey(node->vpnVrfid, node->nextHop));
         return -1;
     }
     LOG("[hwUpdateArpAdd]=>add arp to hardware success.");
+    if (node->status == hwStatusAddAbnormal) ghwRoute.hwErrArpCnt--;  // a refused record written at last
     addAccepted(node, &ghwRoute.hwOkArpCnt);
     return 0;
 }
@@ -89,10 +95,10 @@ int hwUpdateArpAdd(HwArpNode* node) {
 int hwUpdateArpDel(HwArpNode* node) {
     if (node == nullptr) return -1;
     HwNeighEntry e = arpEntry(node, HW_REC_OP_DEL);
-    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) {
-        LOG("[hwUpdateArpDel]=>sysIndexTrans get vlan id failed.");
-        return -1;
-    }
+    // A failed VLAN lookup (the interface is gone) does not keep the entry
+    // in hardware: the delete goes out with what is known (a deliberate
+    // departure from giving up here), and is retried when refused.
+    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) LOG("[hwUpdateArpDel]=>sysIndexTrans get vlan id failed.");
     uint8_t buf[HW_ARP_BUF_LEN];
     packArpHwBuf(buf, e);
     LOG("[hwUpdateArpDel]=>del arp to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x.", e.vrId, node->nextHop,
@@ -105,7 +111,9 @@ int hwUpdateArpDel(HwArpNode* node) {
             break;
         case hwStatusOk:
         case hwStatusDelAbnormal:
-            (void)hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf));  // a refused delete is not detected
+            // A refused delete is kept, with its bytes, for a retry.
+            if (hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf)) != 0)
+                hwAbnormalQueue(hwAbnArpKey(node->vpnVrfid, node->nextHop), buf, sizeof(buf));
             LOG("[hwUpdateArpDel]=>del arp to hardware success.");
             node->status = hwStatusIdle;
             ghwRoute.hwOkArpCnt--;
@@ -163,4 +171,18 @@ int hwUpdateNd6Del(HwNd6Node* node) {
             break;
     }
     return 0;
+}
+
+// A neighbour whose host entry write was refused. A record now in hardware
+// (rewritten since) leaves nothing to do; a record still refused is written
+// again; otherwise the kept delete goes out again, when there is one.
+HwAbnResult hwArpAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+    HwArpNode* arp = hwArpFind(key.vrf, beRead32(key.addr));
+    if (arp != nullptr && arp->status == hwStatusOk) return HwAbnResult::Superseded;
+    if (arp != nullptr && arp->status == hwStatusAddAbnormal && !(arp->flag & ARP_FLAG_LOCAL))
+        return hwArpRetryWrite(arp) == 0 ? HwAbnResult::Recovered : HwAbnResult::Refused;
+    if (savedLen == 0) return HwAbnResult::Superseded;
+    uint8_t buf[HW_ABN_SAVED_MAX];
+    std::memcpy(buf, saved, savedLen);
+    return hwSendEntries(HW_OBJ_ROUTE4, buf, savedLen) == 0 ? HwAbnResult::Recovered : HwAbnResult::Refused;
 }

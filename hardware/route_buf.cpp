@@ -90,12 +90,26 @@ uint32_t pointToPointRecord(uint8_t* record, const Nh* nh, const Nh* src, uint32
     return packNhopRec(record, r);
 }
 
+// The delete of a path whose neighbour record is gone: the hardware finds
+// the path by its address, so the record carries what is known (address,
+// interface, labels) with no link-layer data, rather than being left out
+// and leaving the path in hardware.
+uint32_t bareDeleteRecord(uint8_t* record, const Nh* nh, const Nh* src, HwNhopRec& r) {
+    hwIp4Bytes(nh->nextHop, r.nexthopIp);
+    hwIp4Bytes(src->nextHopExt, r.ext);
+    r.ipPort = nh->ifUnit;
+    hwInterfaceMac(nh->ifUnit, r.srcMac);
+    r.protocol = nh->protoId;
+    copyLabels(r, src);
+    return packNhopRec(record, r);
+}
+
 uint32_t neighbourRecord(uint8_t* record, const Nh* nh, const Nh* orig, uint32_t operation,
                          const SysIndexIfRecord& ifRec, HwNhopRec& r) {
     const Nh* src = orig != nullptr ? orig : nh;
     LOG("[hwRouteNhopBufInsert] to find nhop:%#x.", nh->nextHop);
     const HwArpNode* arp = hwPathNeighbour(nh);
-    if (arp == nullptr) return 0;
+    if (arp == nullptr) return operation == HW_NHOP_OP_DEL ? bareDeleteRecord(record, nh, src, r) : 0;
     LOG("[hwRouteNhopBufInsert] insert nhop:%#x,nVrfId:%d.", nh->nextHop, nh->nVrfId);
     hwIp4Bytes(arp->nextHop, r.nexthopIp);
     r.port = arp->outPort;
@@ -133,6 +147,8 @@ struct EntryBuild {
     Wide del, nw;
     // Paths whose add or backup record was written.
     Wide sent;
+    // Records written: the header's nextHopNum.
+    uint32_t records = 0;
 };
 
 void deferDelete(Nh* n) {
@@ -146,7 +162,10 @@ void deferDelete(Nh* n) {
 // full kept and idle groups leave their paths as they are.
 void sortGroups(EntryBuild& b) {
     for (Nh* n : hwListOf<&Nh::destLink>(&b.d->nhopList)) {
-        n->flag &= ~NH_DEL_DEFERRED;
+        // Both marks belong to one build: a push-out decided by a build whose
+        // batch was refused is decided again here (left standing, it would
+        // have the path settled as removed while the hardware still holds it).
+        n->flag &= ~(NH_DEL_DEFERRED | NH_OP_BACKUP);
         const uint32_t f = n->flag;
         const bool present = f & (NH_HW_OK | NH_VPN);
         const bool leaving = f & (NH_OP_DEL | NH_NEIGH_LOST | NH_VPN_DELETED);
@@ -155,11 +174,13 @@ void sortGroups(EntryBuild& b) {
         } else if (present && !(f & NH_OP_VPN_ADD)) {
             b.kept.push(n);
         }
-        if (!(f & NH_RESOLVED)) continue;
+        // A leaving path is never a candidate, whatever add mark it carries
+        // (a neighbour change marks every path through it).
+        if (!(f & NH_RESOLVED) || (f & (NH_OP_DEL | NH_NEIGH_LOST))) continue;
         if ((f & NH_HW_OK) && !((f & NH_OP_VPN_ADD) && !(f & NH_VPN))) continue;
         if (f & (NH_OP_ADD | NH_OP_VPN_ADD)) {
             if (!b.add.push(n)) n->flag |= NH_STANDBY;
-        } else if (!(f & (NH_OP_DEL | NH_NEIGH_LOST))) {
+        } else {
             b.idle.push(n);
         }
     }
@@ -255,23 +276,30 @@ uint32_t headerFlags(const EntryBuild& b) {
 // them as gone from hardware, so none may be left out (the path cap limits
 // what a destination holds, not what it gives up). Adds are capped at the
 // path limit; an add that is not written stays a standby (see markStandby).
+//
+// A path whose record cannot be made (no neighbour record, no path that
+// reaches an indirect one) is left out, and the header counts only the
+// records written, so the entry describes exactly what it carries.
 uint32_t writeRecords(EntryBuild& b, uint8_t* at) {
     uint32_t len = 0;
-    for (uint32_t i = 0; i < b.del.num; ++i) len += hwWritePath(at + len, b.del.item[i], HW_NHOP_OP_DEL);
-    const uint32_t adds = hwMin(b.nw.num, hwEcmpCap());
-    for (uint32_t i = 0; i < adds; ++i) {
-        const uint32_t n = hwWritePath(at + len, b.nw.item[i], HW_NHOP_OP_ADD);
-        if (n != 0) b.sent.push(b.nw.item[i]);
-        len += n;
-    }
+    auto put = [&](Nh* n, uint32_t operation) {
+        const uint32_t l = hwWritePath(at + len, n, operation);
+        len += l;
+        if (l != 0) b.records++;
+        return l != 0;
+    };
+    for (uint32_t i = 0; i < b.del.num; ++i) put(b.del.item[i], HW_NHOP_OP_DEL);
+    // The kept paths stay, so the adds get only the room they leave under
+    // the cap; the others wait as standbys.
+    const uint32_t room = hwEcmpCap() > b.keep.num ? hwEcmpCap() - b.keep.num : 0;
+    const uint32_t adds = hwMin(b.nw.num, room);
+    for (uint32_t i = 0; i < adds; ++i)
+        if (put(b.nw.item[i], HW_NHOP_OP_ADD)) b.sent.push(b.nw.item[i]);
     if (iprouteFrr != 0) {
-        for (uint32_t i = 0; i < b.backup.num; ++i) {
-            const uint32_t n = hwWritePath(at + len, b.backup.item[i], HW_NHOP_OP_BACKUP);
-            if (n != 0) b.sent.push(b.backup.item[i]);
-            len += n;
-        }
+        for (uint32_t i = 0; i < b.backup.num; ++i)
+            if (put(b.backup.item[i], HW_NHOP_OP_BACKUP)) b.sent.push(b.backup.item[i]);
     }
-    for (uint32_t i = 0; i < b.keep.num; ++i) len += hwWritePath(at + len, b.keep.item[i], HW_NHOP_OP_NOCHANGE);
+    for (uint32_t i = 0; i < b.keep.num; ++i) put(b.keep.item[i], HW_NHOP_OP_NOCHANGE);
     return len;
 }
 
@@ -366,10 +394,11 @@ int hwRouteInsertDataToBuf(uint8_t* entry, uint32_t* len, HwRouteDest* dest) {
 
     const uint32_t length = HW_ROUTE4_HDR_LEN + writeRecords(b, entry + HW_ROUTE4_HDR_LEN);
     markStandby(b);
+    if (b.records == 0) return 0;  // every record was left out: nothing to send
 
     HwRoute4Hdr hdr{};
     hdr.flags = headerFlags(b);
-    hdr.nextHopNum = uint8_t(d + a + k + bk);
+    hdr.nextHopNum = uint8_t(b.records);
     hdr.size = uint8_t(length / 4);  // low 8 bits; a longer entry travels alone (see the flush)
     packRoute4Hdr(entry, hdr);
     hwTranslateDest4Node(entry, dest);

@@ -250,6 +250,8 @@ void newAddRoutes(HwArpNode* arp) {
     });
 }
 
+void releaseWaiters(HwArpNode* arp);
+
 int arpAddNew(const HwArpNode* r) {
     ghwRoute.arpAddNormalCnt++;
     HwArpNode* arp = hwArpNodeAlloc();
@@ -269,17 +271,41 @@ int arpAddNew(const HwArpNode* r) {
     ghwRoute.arpAddHardwareCnt++;
     if (hwUpdateArpAdd(arp) != 0) {
         arpAddLog("ERROR: hwUpdateArpAdd error.");
+        arp->flag |= ARP_FLAG_UNRELEASED;  // released by the retry that gets it written
         return -1;
     }
+    releaseWaiters(arp);
+    return 0;
+}
 
-    // 3-10. Release what waited for it.
+}  // namespace
+
+int hwArpRetryWrite(HwArpNode* arp) {
+    if (arp == nullptr || hwUpdateArpAdd(arp) != 0) return -1;
+    if (arp->flag & ARP_FLAG_UNRELEASED) {
+        arp->flag &= uint8_t(~ARP_FLAG_UNRELEASED);
+        releaseWaiters(arp);
+        return 0;
+    }
+    // A rewrite refused on a change or on a held record's return: the
+    // record is live again, what came since waits on the pend table, and
+    // paths not in hardware are queued again.
+    hwArpUnhold(arp);
+    changeReleasePending(arp);
+    fastReaddRoutes(arp);
+    return 0;
+}
+
+namespace {
+
+// 3-10. Release what waited for a new neighbour.
+void releaseWaiters(HwArpNode* arp) {
     newReleasePending(arp);
     newReleaseIlm(arp);
     newReleaseL2vpn(arp);
     hwArpBindNeighbourTunnels(arp);
     newAddRoutes(arp);
     readdNexthops6(arp);
-    return 0;
 }
 
 }  // namespace

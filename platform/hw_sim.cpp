@@ -29,6 +29,7 @@ struct HwSim {
     std::vector<SimRefuseRule> rules;
     uint32_t rulesCallCount = 0;                   // all calls since the rules were set
     std::map<uint32_t, uint32_t> rulesObjectCount;  // per object since the rules were set
+    uint64_t malformed = 0;                         // route requests refused as malformed
 };
 
 HwSim& hw() {
@@ -73,6 +74,50 @@ bool requestBytes(const HwScalarReq* req, const uint8_t** bytes, uint32_t* len) 
     return true;
 }
 
+// Route entry headers of the two route objects: header length and the
+// offsets of nextHopNum and size.
+struct RouteHeaderShape {
+    uint32_t len, nextHopNum, size;
+};
+bool routeHeaderShape(uint32_t objectId, RouteHeaderShape* shape) {
+    if (objectId == 338) *shape = {28, 16, 19};
+    else if (objectId == 339) *shape = {36, 25, 27};
+    else return false;
+    return true;
+}
+
+// One route entry at `at` is well formed when its nextHopNum records (each
+// 64 bytes plus 8 per label) end exactly where its `size` says the entry
+// ends. `size` holds the length's low 8 bits, so an entry longer than 1020
+// bytes can only be the last one of its request; there the request's end
+// is the entry's end. Stores the entry's length.
+bool entryWellFormed(const RouteHeaderShape& h, const uint8_t* at, uint32_t left, uint32_t* entryLen) {
+    if (left < h.len) return false;
+    uint32_t pos = h.len;
+    for (uint32_t i = 0; i < at[h.nextHopNum]; ++i) {
+        if (pos + 64 > left) return false;
+        pos += 64 + 8 * uint32_t(at[pos + 59]);
+    }
+    if (pos > left || pos % 4 != 0 || ((pos / 4) & 0xFF) != at[h.size]) return false;
+    if (pos > 1020 && pos != left) return false;
+    *entryLen = pos;
+    return true;
+}
+
+// A route request whose entries do not describe exactly the records they
+// carry: a reader would take one entry's bytes for another's.
+bool malformedRoute(uint32_t objectId, const uint8_t* bytes, uint32_t len) {
+    RouteHeaderShape h{};
+    if (!routeHeaderShape(objectId, &h)) return false;
+    if (len == 0) return true;
+    for (uint32_t at = 0; at < len;) {
+        uint32_t entryLen = 0;
+        if (!entryWellFormed(h, bytes + at, len - at, &entryLen)) return true;
+        at += entryLen;
+    }
+    return false;
+}
+
 void writeTraceLine(FILE* f, const SimHwCall& call) {
     std::fprintf(f, "{\"seq\":%u,\"objectId\":%u,\"flags\":%u,\"len\":%u,\"data\":\"", call.seq, call.objectId,
                  call.flags, static_cast<uint32_t>(call.data.size()));
@@ -100,6 +145,10 @@ int kivScalarSetApi(uint32_t /*a*/, uint32_t /*b*/, HwScalarReq* req) {
     uint32_t len = 0;
     bool hasData = requestBytes(req, &bytes, &len);
     bool refused = refusedByRules(sim, req->objectId);
+    if (hasData && malformedRoute(req->objectId, bytes, len)) {
+        sim.malformed++;
+        refused = true;
+    }
 
     SimHwCall call;
     call.seq = ++sim.seq;
@@ -112,6 +161,12 @@ int kivScalarSetApi(uint32_t /*a*/, uint32_t /*b*/, HwScalarReq* req) {
     int result = call.result;
     if (sim.record) sim.calls.push_back(std::move(call));
     return result;
+}
+
+uint64_t simHwMalformedCount() {
+    HwSim& sim = hw();
+    std::lock_guard<std::mutex> lock(sim.mutex);
+    return sim.malformed;
 }
 
 uint64_t simHwCallCount() {
@@ -152,6 +207,7 @@ void simHwSetRefuseRules(const std::vector<SimRefuseRule>& rules) {
     sim.rules = rules;
     sim.rulesCallCount = 0;
     sim.rulesObjectCount.clear();
+    sim.malformed = 0;
 }
 
 void simHwReset() {
@@ -164,4 +220,5 @@ void simHwReset() {
     sim.rules.clear();
     sim.rulesCallCount = 0;
     sim.rulesObjectCount.clear();
+    sim.malformed = 0;
 }

@@ -36,6 +36,9 @@ const std::vector<SimHwCall>& simHwCalls();
 void simClearHwCalls();
 // Hardware calls since the last reset, recorded or not (benchmarks).
 uint64_t simHwCallCount();
+// Route requests (objects 338 and 339) refused because an entry's nextHopNum
+// or size does not match the records it carries.
+uint64_t simHwMalformedCount();
 
 // Debug sink: where NM_DEBUG_OUTPUT writes (standard error by default), and
 // an optional in-memory copy of every line as handed over (tests).

@@ -182,6 +182,16 @@ int neighbourUnknownAdd(HwRouteNexthop* nh) {
     return 0;
 }
 
+// Another path of the destination still has a change queued for the flush.
+// Taking the destination off the ready list would drop that change, so a
+// revived path takes it off only when it is the destination's only business
+// there (a deliberate departure from always taking it off).
+bool otherPathQueued(HwRouteDest* dest, const HwRouteNexthop* nh) {
+    for (HwRouteNexthop* n : hwListOf<&HwRouteNexthop::destLink>(&dest->nhopList))
+        if (n != nh && (n->flag & NH_OP_MASK) != 0) return true;
+    return false;
+}
+
 // Step 10, different weight: take the path out of hardware and put it back
 // with its new weight, unless it is the destination's only path, which the
 // hardware keeps as it is.
@@ -195,13 +205,17 @@ int metricChange(HwRouteDest* dest, HwRouteNexthop* nh, uint8_t weight) {
         nh->flag &= ~(NH_OP_CHANGE | NH_OP_DEL);
         return 1;
     }
-    if (dest->readyState) {
+    // The path stays in the kernel: whatever the delete managed (it may have
+    // been refused, or the path may never have been present), it is now an
+    // add candidate and nothing else, so the add below weighs it with its
+    // new weight instead of passing it over as deleted.
+    nh->flag &= ~(NH_OP_DEL | NH_OP_CHANGE);
+    if (dest->readyState && !otherPathQueued(dest, nh)) {
         ++ghwRoute.rtAddNoSameMetricReadyDelCnt;
         hwRouteReadyRemove(dest);
     }
     nh->flag |= NH_OP_ADD;
     hwUpdateRouteAdd(nh);
-    nh->flag &= ~NH_OP_CHANGE;
     return 0;
 }
 
@@ -226,7 +240,7 @@ int existingPathAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop*
         if (nh->weight == request->weight) {
             // Still in hardware as it is: the queued removal is simply dropped.
             ++ghwRoute.rtAddSameMetricCnt;
-            if (dest->readyState) {
+            if (dest->readyState && !otherPathQueued(dest, nh)) {
                 ++ghwRoute.rtAddSameMetricReadyDelCnt;
                 hwRouteReadyRemove(dest);
             }

@@ -57,6 +57,9 @@ constexpr uint32_t hwStatusDelAbnormal = 5;
 // Neighbour record `flag` bits.
 constexpr uint8_t ARP_FLAG_HELD = 0x01;
 constexpr uint8_t ARP_FLAG_LOCAL = 0x04;
+// The first host entry write was refused, so what waits for the neighbour
+// has not been released yet; the retry that gets it written releases it.
+constexpr uint8_t ARP_FLAG_UNRELEASED = 0x10;
 
 // Address families as carried in messages and records.
 constexpr uint32_t HW_AF_INET = 2;

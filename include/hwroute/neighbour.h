@@ -7,6 +7,9 @@ int hwArpAdd(HwArpNode* request);
 int hwArpDel(HwArpNode* request);
 int hwRouteArpDelProcess(HwRouteDest* dest, HwRouteNexthop* nexthop);
 int hwRouteL2vpnArpDelProcess(HwRouteL2vpnNode* entry);
+// A neighbour whose host entry was refused is written again; when that was
+// its first write, what waited for it is released as for a new neighbour.
+int hwArpRetryWrite(HwArpNode* arp);
 
 int hwNd6Add(HwNd6Node* request);
 int hwNd6Del(HwNd6Node* request);

@@ -14,7 +14,7 @@ TEST_F(RouteBuf, PathGroupsAndTheirRecords) {
         const char* what;
         std::vector<P> paths;
         uint32_t hdrFlags;
-        int nextHopNum;  // counted before the path limit
+        int nextHopNum;  // the records sent, nothing else
         Ops recs;
         int32_t pathLimit = 8;
         bool fastReroute = false;
@@ -31,10 +31,10 @@ TEST_F(RouteBuf, PathGroupsAndTheirRecords) {
          {{1, 2}, {3, 1}}},
         {"idle path better than the add is promoted", {{1, NH_RESOLVED, 1}, {2, kNewPath, 5, true, NH_STANDBY}}, 0,
          1, {{1, 1}}},
-        {"candidate without neighbour is not sent", {{1, kNewPath, 1, false, NH_STANDBY}, {2, kNewPath}}, 0x01, 2,
+        {"candidate without neighbour is not sent", {{1, kNewPath, 1, false, NH_STANDBY}, {2, kNewPath}}, 0x01, 1,
          {{2, 1}}},
         {"adds beyond the path limit stay standby, the sent ones do not",
-         {{1, kRefused, 1, true, NH_STANDBY}, {2, kRefused}, {3, kRefused}}, 0x01, 3, {{3, 1}, {2, 1}}, 2},
+         {{1, kRefused, 1, true, NH_STANDBY}, {2, kRefused}, {3, kRefused}}, 0x01, 2, {{3, 1}, {2, 1}}, 2},
         {"with fast reroute the first departing path stays as backup in software",
          {{2, kPresent, 5, true, NH_OP_BACKUP}, {1, kPresent, 5}, {3, kNewPath, 1}}, 0, 3, {{2, 2}, {3, 1}, {1, 4}},
          8, true},

@@ -135,6 +135,31 @@ TEST_F(Dumps, CounterSummaryEndsWithTheNd6Line) {
     EXPECT_EQ(out.find("verbose information"), std::string::npos);
 }
 
+// The labels are written out here, not taken from the counter list, so a
+// counter printed under another counter's label is caught.
+TEST_F(Dumps, CountersArePrintedUnderTheirOwnLabels) {
+    const struct { uint32_t HwRouteGlobal::*field; const char* printed; } cases[] = {
+        {&HwRouteGlobal::pendRouteCnt, "pend routeCnt : "},
+        {&HwRouteGlobal::hwOkRouteCnt, "hardware ok routeCnt : "},
+        {&HwRouteGlobal::hwErrRouteCnt, "hardware error routeCnt : "},
+        {&HwRouteGlobal::hwOkArpCnt, "hardware ok arpCnt : "},
+        {&HwRouteGlobal::hwErrArpCnt, "hardware error arpCnt : "},
+        {&HwRouteGlobal::rtAddCnt, "rtAddCnt:"},
+        {&HwRouteGlobal::rtDelAgainCnt, "rtDelAgainCnt:"},
+        {&HwRouteGlobal::updateSendMsgCnt, "updateSendMsgCnt:"},
+        {&HwRouteGlobal::ecmpUpdataAddCnt, "ecmpUpdataAddCnt:"},
+        {&HwRouteGlobal::hwRouteA1Cnt, "hwRouteA1Cnt:"},
+        {&HwRouteGlobal::arpAddChangeCnt, "arpAddChangeCnt:"},
+        {&HwRouteGlobal::hwOkNd6Cnt, "hardware ok nd6Cnt : "},
+        {&HwRouteGlobal::rt6AddCnt, "rt6AddCnt:"},
+    };
+    uint32_t value = 7001;
+    for (const auto& c : cases) ghwRoute.*c.field = value++;
+    const std::string out = capturedStdout([] { routeCount(1); });
+    value = 7001;
+    for (const auto& c : cases) EXPECT_EQ(occurrences(out, c.printed + std::to_string(value++)), 1) << c.printed;
+}
+
 TEST_F(Dumps, VerboseDumpPrintsEveryCounterOnceAfterTheSummary) {
     const std::string out = capturedStdout([] { routeCount(1); });
     std::set<std::string> labels;

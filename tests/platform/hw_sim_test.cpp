@@ -39,7 +39,7 @@ TEST_F(SimulatedHardware, TraceHasOneExactJsonLinePerCall) {
     std::string err;
     ASSERT_TRUE(simSetTraceFile(path.c_str(), &err)) << err;
     load(R"({"hardware": {"refuse": [{"objectId": 157}]}})");
-    EXPECT_EQ(hwSend(338, {0x00, 0x0a, 0xff, 0x10}), 0);
+    EXPECT_EQ(hwSend(156, {0x00, 0x0a, 0xff, 0x10}), 0);
     EXPECT_NE(hwSend(157), 0);
     HwScalarReq noData{156, nullptr, 0, 3};
     EXPECT_NE(kivScalarSetApi(0, 0, &noData), 0);
@@ -51,11 +51,65 @@ TEST_F(SimulatedHardware, TraceHasOneExactJsonLinePerCall) {
     trace << std::ifstream(path).rdbuf();
     std::remove(path.c_str());
     EXPECT_EQ(trace.str(),
-              "{\"seq\":1,\"objectId\":338,\"flags\":1,\"len\":4,\"data\":\"000aff10\",\"result\":0}\n"
+              "{\"seq\":1,\"objectId\":156,\"flags\":1,\"len\":4,\"data\":\"000aff10\",\"result\":0}\n"
               "{\"seq\":2,\"objectId\":157,\"flags\":1,\"len\":1,\"data\":\"ab\",\"result\":-1}\n"
               "{\"seq\":3,\"objectId\":156,\"flags\":3,\"len\":0,\"data\":\"\",\"result\":-1}\n"
               "{\"seq\":4,\"objectId\":144,\"flags\":1,\"len\":56,\"data\":\"5a" + std::string(110, '0') +
                   "\",\"result\":0}\n");
+}
+
+// Route entries (objects 338 and 339) whose nextHopNum or size does not match
+// the records they carry are refused and counted: a reader would take the
+// next entry's bytes for a record.
+TEST_F(SimulatedHardware, RefusesAndCountsRouteEntriesThatMisdescribeTheirRecords) {
+    // An IPv4 entry: header (28) then `records` 64-byte records, the third
+    // record (when there is one) with `labels` labels.
+    auto entry4 = [](uint8_t nextHopNum, int records, uint8_t labels = 0, int sizeDelta = 0) {
+        std::vector<uint8_t> e(28, 0);
+        for (int i = 0; i < records; ++i) {
+            std::vector<uint8_t> r(64, 0);
+            if (i == 0) r[59] = labels;
+            r.resize(64 + (i == 0 ? 8 * labels : 0), 0);
+            e.insert(e.end(), r.begin(), r.end());
+        }
+        e[16] = nextHopNum;
+        e[19] = uint8_t(int(e.size() / 4) + sizeDelta);
+        return e;
+    };
+    auto cat = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    std::vector<uint8_t> v6(36 + 64, 0);
+    v6[25] = 1;
+    v6[27] = 25;
+    std::vector<uint8_t> v6Headless = v6;
+    v6Headless.resize(36);
+    const struct {
+        const char* what;
+        uint32_t objectId;
+        std::vector<uint8_t> bytes;
+        bool refused;
+    } cases[] = {
+        {"one record, counted", 338, entry4(1, 1), false},
+        {"two records, one labelled", 338, entry4(2, 2, 2), false},
+        {"two entries back to back", 338, cat(entry4(1, 1), entry4(2, 2)), false},
+        {"header says one, no record", 338, entry4(1, 0), true},
+        {"header says one, two records", 338, entry4(1, 2), true},
+        {"size one word short", 338, entry4(1, 1, 0, -1), true},
+        {"labels not in the size", 338, entry4(1, 1, 1, -2), true},
+        {"first entry claims the second's record", 338, cat(entry4(2, 1), entry4(1, 1)), true},
+        {"truncated header", 338, std::vector<uint8_t>(20, 0), true},
+        {"IPv6 entry with its record", 339, v6, false},
+        {"IPv6 header says one, no record", 339, v6Headless, true},
+        {"other objects are not read", 156, entry4(1, 0), false},
+    };
+    uint64_t refusals = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(hwSend(c.objectId, c.bytes) != 0, c.refused) << c.what;
+        if (c.refused) ++refusals;
+        EXPECT_EQ(simHwMalformedCount(), refusals) << c.what;
+    }
 }
 
 }  // namespace

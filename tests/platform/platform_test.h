@@ -24,7 +24,19 @@ protected:
 };
 
 // One hardware call with a small octet payload; returns the hardware's answer.
-inline int hwSend(uint32_t objectId, std::vector<uint8_t> bytes = {0xab}) {
+// A request's default bytes: for the route objects an entry without records
+// (header only, its size word saying so), one byte for the others.
+inline std::vector<uint8_t> defaultBytes(uint32_t objectId) {
+    if (objectId == 338) return {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (objectId == 339) {
+        std::vector<uint8_t> b(36, 0);
+        b[27] = 9;
+        return b;
+    }
+    return {0xab};
+}
+inline int hwSend(uint32_t objectId, std::vector<uint8_t> bytes = {}) {
+    if (bytes.empty()) bytes = defaultBytes(objectId);
     octet o{bytes.data(), uint32_t(bytes.size())};
     HwScalarReq req{objectId, &o, 0, 1};
     return kivScalarSetApi(0, 0, &req);

@@ -2,6 +2,7 @@
 // route that forwards through them.
 #include <gtest/gtest.h>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/flags.h"
 #include "hwroute/records.h"
 #include "hwroute/tables.h"
@@ -64,9 +65,11 @@ TEST_F(NeighbourScenario, DeletedNeighbourIsHeldUntilTheFlushTakesItsRouteOut) {
     EXPECT_EQ(ghwRoute.pendRouteCnt, 1u) << "the route waits for the neighbour again";
 }
 
-TEST_F(NeighbourScenario, RefusedHostEntryKeepsRoutesWaitingAndAnIdenticalReportChangesNothing) {
+// Regression: a refused host entry was never written again, and the routes
+// through the neighbour waited for good.
+TEST_F(NeighbourScenario, RefusedHostEntryIsRetriedAndThenReleasesItsRoutes) {
     platformConfig(R"({"interfaces": {"3": {"endType": 6, "mac": "02:00:00:00:00:03", "vlan": 0, "operState": 1}},
-                       "hardware": {"refuse": [{"objectId": 338, "fromCall": 1, "count": 1}]}})");
+                       "hardware": {"refuse": [{"objectId": 338, "fromCall": 1, "count": 2}]}})");
     routeVia("198.51.100.0", "10.9.0.2");
     neighbour("10.9.0.2", "02:00:00:00:00:02");
     EXPECT_EQ(arp("10.9.0.2")->status, hwStatusAddAbnormal);
@@ -74,12 +77,22 @@ TEST_F(NeighbourScenario, RefusedHostEntryKeepsRoutesWaitingAndAnIdenticalReport
     EXPECT_EQ(ghwRoute.pendRouteCnt, 1u);
     neighbour("10.9.0.2", "02:00:00:00:00:02");
     EXPECT_TRUE(logged("no change,do nothing more."));
-    pass();
-    EXPECT_EQ(calls(), 1u) << "nothing but the refused host entry";
-    neighbour("10.9.0.2", "02:00:00:00:00:05");  // a new MAC brings it back
-    pass();
+    pass();  // the first retry is refused too
+    EXPECT_EQ(calls(), 2u);
+    EXPECT_EQ(ghwRoute.hwErrArpCnt, 1u) << "one refused record, counted once";
+    pass();  // backing off
+    EXPECT_EQ(calls(), 2u);
+    pass();  // written, the route queued
     EXPECT_EQ(arp("10.9.0.2")->status, hwStatusOk);
+    EXPECT_EQ(ghwRoute.hwErrArpCnt, 0u);
+    EXPECT_EQ(ghwRoute.hwOkArpCnt, 1u);
+    EXPECT_EQ(ghwRoute.pendRouteCnt, 0u);
+    pass();
     EXPECT_EQ(ghwRoute.hwOkRouteCnt, 1u);
+    EXPECT_EQ(ghwAbnormal.queued, 1u);
+    EXPECT_EQ(ghwAbnormal.retried, 2u);
+    EXPECT_EQ(ghwAbnormal.recovered, 1u);
+    EXPECT_EQ(ghwAbnormal.pending, 0u);
 }
 
 TEST_F(NeighbourScenario, ConnectedRouteMakesALocalNeighbourThatTheKernelCannotOverwrite) {

@@ -49,6 +49,8 @@ void HwTest::SetUp() {
 }
 
 void HwTest::TearDown() {
+    // Every test also checks that no route entry sent misdescribed its records.
+    EXPECT_EQ(simHwMalformedCount(), 0u) << "the simulated hardware refused a malformed route entry";
     simDebugCapture(nullptr);
     hwPingSetTransport(nullptr);
     releaseAll();
