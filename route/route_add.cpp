@@ -10,6 +10,7 @@
 #include "hwroute/platform.h"
 #include "hwroute/route.h"
 #include "hwroute/tables.h"
+#include "route_public.h"
 
 namespace {
 
@@ -119,22 +120,6 @@ bool neighbourKnown(const HwRouteNexthop* nh) {
     return false;
 }
 
-// The public route this private path rides on now counts one more user.
-void publicRefsRaise(uint32_t publicFamily, void* publicRoute) {
-    if (publicRoute == nullptr) return;
-    if (publicFamily == HW_AF_INET) {
-        auto* pub = static_cast<HwRouteNexthop*>(publicRoute);
-        ++pub->privateRefCnt;
-        ++pub->privateArpRefCnt;
-        ++pub->privateMplsRefCnt;
-    } else if (publicFamily == HW_AF_INET6) {
-        auto* pub = static_cast<HwRoute6Nexthop*>(publicRoute);
-        ++pub->privateRefCnt;
-        ++pub->privateArpRefCnt;
-        ++pub->privateMplsRefCnt;
-    }
-}
-
 // IPv4 tunnels whose far end this destination covers are carried by it from now on.
 void tunnelsAttach(HwRouteDest* dest) {
     for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
@@ -168,7 +153,7 @@ int neighbourKnownAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNextho
         hwRouteReadyAppend(dest);
     }
     hwRouteIndirectRtAdd(dest);
-    publicRefsRaise(publicFamily, publicRoute);
+    hwRoutePublicRefsRaise(publicFamily, publicRoute);
     tunnelsAttach(dest);
     return 0;
 }

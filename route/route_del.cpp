@@ -9,6 +9,7 @@
 #include "hwroute/global.h"
 #include "hwroute/route.h"
 #include "hwroute/tables.h"
+#include "route_public.h"
 
 namespace {
 
@@ -17,15 +18,6 @@ namespace {
 bool delRequestValid(const HwRouteDest* dest, const HwRouteNexthop* nh) {
     if (nh->nextHop == 0) return false;
     return !(nh->protoId == HW_PROTO_KERNEL && dest->mask == 0);
-}
-
-// Lower a reference count of a public route; a count that is already 0 stays
-// there. A private path whose neighbour came only after it was added never
-// raised the count, and wrapping round would keep the public route alive for ever.
-template <class Count>
-Count countDown(Count& count) {
-    if (count != 0) --count;
-    return count;
 }
 
 // Step 5: a path that is not in hardware as it should be drops its pending
@@ -119,8 +111,8 @@ int normalDelete(HwRouteDest* dest, HwRouteNexthop* nh) {
 // The private path no longer rides on this IPv4 public route; a public route
 // whose delete waited for its last user is deleted now.
 void publicRelease4(HwRouteNexthop* pub) {
-    uint32_t users = countDown(pub->privateRefCnt);
-    uint32_t labelUsers = countDown(pub->privateMplsRefCnt);
+    uint32_t users = hwCountDown(pub->privateRefCnt);
+    uint32_t labelUsers = hwCountDown(pub->privateMplsRefCnt);
     if ((pub->flag & NH_WAIT_PRIVATE) && users == 0) {
         ++ghwRoute.rtDelNoSucPublic4DelCnt;
         hwRouteRouteDel(pub->pDestEntry, pub);
@@ -133,8 +125,8 @@ void publicRelease4(HwRouteNexthop* pub) {
 }
 
 void publicRelease6(HwRoute6Nexthop* pub) {
-    uint16_t users = countDown(pub->privateRefCnt);
-    uint32_t labelUsers = countDown(pub->privateMplsRefCnt);
+    uint16_t users = hwCountDown(pub->privateRefCnt);
+    uint32_t labelUsers = hwCountDown(pub->privateMplsRefCnt);
     if ((pub->flag & NH_WAIT_PRIVATE) && users == 0) {
         ++ghwRoute.rtDelNoSucPublic6DelCnt;
         hwRoute6RouteDel(pub->pDestEntry, pub);

@@ -28,6 +28,8 @@ void hwRoute6PrintLable(const HwRoute6Nexthop* nexthop);
 
 // Probing.
 int hwPingSend(uint32_t address, uint32_t vrfId);
+// ICMPv6 echo request to a 16-byte address in VRF vrfId, out of interface unit ifUnit.
+int hwPing6Send(const uint8_t* address, uint32_t vrfId, uint32_t ifUnit);
 uint16_t checksum(const void* buf, int len);
 int hwRoutePendCheck(void);
 int hwRoute6PendCheck(void);
@@ -38,3 +40,6 @@ int hwRoute6PendCheck(void);
 // record (VRF in its padding) and returns what the send returned.
 using HwProbeTransport = int (*)(const uint8_t* icmp, int len, const void* sockaddrIn, int addrLen);
 void hwPingSetTransport(HwProbeTransport transport);
+// The same for ICMPv6 probes: the 8-byte echo request and the destination
+// address record (sockaddr_in6 followed by the VRF word).
+void hwPing6SetTransport(HwProbeTransport transport);
