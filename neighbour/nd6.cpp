@@ -53,16 +53,33 @@ void logRequest(const char* prefix, const char* what, const HwNd6Node* r, bool w
             int(r->status), int(r->vpnVrfid));
 }
 
+// A path whose delete is queued is left to the flush, which takes it out of
+// hardware and frees it. A change of the neighbour neither removes it at once
+// (the direct delete would clear its delete mark, and the path the kernel
+// deleted would come back with the rewrite) nor marks it to be written again.
+bool deleting(const Nh6* nh) { return (nh->flag & NH_OP_DEL) != 0; }
+
 // ---- add: same information ------------------------------------------------------
 
+// Another path of the destination has a change queued for the flush.
+bool otherWorkQueued(HwRoute6Dest* dest, const Nh6* nh) {
+    for (Nh6* n : hwListOf<&Nh6::destLink>(&dest->nhopList))
+        if (n != nh && (n->flag & (NH_OP_MASK | NH_OP_HW_DEL))) return true;
+    return false;
+}
+
+// A neighbour learnt again with the same MAC while held: its paths that are
+// still in hardware stay as they are, so their destination need not be
+// flushed for them - but it stays queued when another of its paths has a
+// change waiting (dropping it would strand that change).
 void fastReleasePending(HwNd6Node* nd) {
     hwNd6EachPending(nd, [](Nh6* nh) {
         ghwRoute.nd6AddFastPendDelCnt++;
         hwNeighUnpend(nh);
         const uint32_t old = nh->flag;
-        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
         HwRoute6Dest* dest = nh->pDestEntry;
-        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0) {
+        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0 && !otherWorkQueued(dest, nh)) {
             ghwRoute.Nd6AddFastReadyDelCnt++;
             hwRoute6ReadyTableDelete(dest);
         }
@@ -72,7 +89,7 @@ void fastReleasePending(HwNd6Node* nd) {
 
 void fastReaddRoutes(HwNd6Node* nd) {
     hwNd6EachNexthop(nd, [](Nh6* nh) {
-        if (nh->flag & NH_HW_OK) return;
+        if ((nh->flag & NH_HW_OK) || deleting(nh)) return;
         ghwRoute.nd6AddRouteWantAddCnt++;
         hwNexthopMarkAdd(nh);
         if (hwNeighReadyAppend(nh->pDestEntry)) ghwRoute.nd6AddRtWantReadyAddCnt++;
@@ -125,6 +142,7 @@ void changeWithdrawRoutes(HwNd6Node* nd) {
         hwNeighUnpend(nh);
     });
     hwNd6EachNexthop(nd, [](Nh6* nh) {
+        if (deleting(nh)) return;
         HwRoute6Dest* dest = nh->pDestEntry;
         if (dest != nullptr && dest->readyState == 1) {
             if ((nh->flag & NH_OP_ADD) && (nh->flag & NH_CARDUP_PEND)) nh->flag |= NH_HW_OK;
@@ -142,6 +160,10 @@ void changeWithdrawRoutes(HwNd6Node* nd) {
 // Every path to the address, whatever its VRF, is written again.
 void changeReaddRoutes(const uint8_t* address) {
     hwNd6EachNexthopAt(address, [](Nh6* nh) {
+        if (deleting(nh)) {
+            hwNeighReadyAppend(nh->pDestEntry);  // its delete goes out with the next flush
+            return;
+        }
         ghwRoute.nd6changeRouteAddCnt++;
         hwNexthopMarkAdd(nh);
         HwRoute6Dest* dest = nh->pDestEntry;
