@@ -17,7 +17,11 @@ namespace {
 
 using Nh6 = HwRoute6Nexthop;
 
-#define LOG(...) hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, __VA_ARGS__)
+// Address texts are formatted only for lines that are written.
+#define LOG(...)                                                                        \
+    do {                                                                                \
+        if (hwRouteDebugOn(HW_DBG_MOD, HW_DBG_ROUTE)) hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, __VA_ARGS__); \
+    } while (0)
 
 // The text of a next hop: dotted for an IPv4 next hop, IPv6 text otherwise.
 const char* nexthopText(const Nh6* n, char* buf4) {

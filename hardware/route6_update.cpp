@@ -16,7 +16,11 @@ namespace {
 using Nh6 = HwRoute6Nexthop;
 using Set = HwPathList<Nh6, HW_MAX_SET>;
 
-#define LOG(...) hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, __VA_ARGS__)
+// Address texts are formatted only for lines that are written.
+#define LOG(...)                                                                        \
+    do {                                                                                \
+        if (hwRouteDebugOn(HW_DBG_MOD, HW_DBG_ROUTE)) hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, __VA_ARGS__); \
+    } while (0)
 
 int cmpPaths(const Nh6* a, const Nh6* b) { return hwRoute6Compare(a, b); }
 
@@ -37,7 +41,8 @@ struct Entry {
     Set added;
     Set deleted;
 
-    Entry() { std::memset(sEntry, 0, sizeof(sEntry)); }
+    // No clearing of the whole buffer: the header and every record are
+    // packed over zeroed bytes of their own.
     void write(Nh6* n, uint32_t operation) {
         const uint32_t l = hwRoute6NhopBufInsert(sEntry + len, n, nullptr, operation);
         len += l;

@@ -15,7 +15,11 @@
 
 namespace {
 
-#define LOG(...) hwRouteDebug(HW_DBG_MOD, HW_DBG_NEIGH, __VA_ARGS__)
+// Address texts are formatted only for lines that are written.
+#define LOG(...)                                                                        \
+    do {                                                                                \
+        if (hwRouteDebugOn(HW_DBG_MOD, HW_DBG_NEIGH)) hwRouteDebug(HW_DBG_MOD, HW_DBG_NEIGH, __VA_ARGS__); \
+    } while (0)
 
 using Nh6 = HwRoute6Nexthop;
 
