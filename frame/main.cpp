@@ -6,13 +6,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <string>
 
 #include "hwroute/debug.h"
 #include "hwroute/frame.h"
 #include "hwroute/management.h"
+#include "hwroute/intake.h"
 #include "hwroute/platform.h"
+#include "hwroute/resync.h"
 #include "sim.h"
 
 namespace {
@@ -37,6 +40,9 @@ const char kUsage[] =
     "  --log FILE              append debug lines to FILE instead of standard error\n"
     "  --nm-socket PATH        management socket path (default /tmp/hwrouteNm.socket)\n"
     "  --nm-socket-mode OCTAL  file mode of the management socket (default 0600)\n"
+    "  --rcvbuf BYTES          receive buffer of the notification socket (default 2000000)\n"
+    "  --sync-at-start         read the kernel's routes, neighbours and links once before\n"
+    "                          the loop starts (default: learn from notifications only)\n"
     "  --help                  print this text and exit\n";
 
 [[noreturn]] void usageError(const char* why) {
@@ -59,6 +65,15 @@ uint32_t parseMode(const char* text) {
     return static_cast<uint32_t>(mode);
 }
 
+int32_t parseBytes(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long bytes = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || bytes <= 0 || bytes > INT32_MAX)
+        usageError("--rcvbuf needs a positive number of bytes");
+    return static_cast<int32_t>(bytes);
+}
+
 void applyOption(const char* name, const char* value) {
     std::string err;
     if (std::strcmp(name, "--platform-config") == 0) {
@@ -73,10 +88,19 @@ void applyOption(const char* name, const char* value) {
         hwRouteNmSockPath = value;
     } else if (std::strcmp(name, "--nm-socket-mode") == 0) {
         hwRouteNmSockMode = parseMode(value);
+    } else if (std::strcmp(name, "--rcvbuf") == 0) {
+        hwRtnotifyRcvBuf = parseBytes(value);
     } else {
         std::string why = std::string("unknown option ") + name;
         usageError(why.c_str());
     }
+}
+
+// Options without a value.
+bool applyFlag(const char* name) {
+    if (std::strcmp(name, "--sync-at-start") != 0) return false;
+    hwResyncAtStart = true;
+    return true;
 }
 
 // Options come first; the first argument that does not begin with "--" starts
@@ -90,6 +114,10 @@ int parseOptions(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::fflush(stdout);
             std::exit(0);
+        }
+        if (applyFlag(name)) {
+            ++i;
+            continue;
         }
         if (i + 1 >= argc) {
             std::string why = std::string(name) + " needs a value";

@@ -3,6 +3,7 @@
 // owns all state from then on.
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,11 +16,11 @@
 #include "hwroute/intake.h"
 #include "hwroute/management.h"
 #include "hwroute/platform.h"
+#include "hwroute/resync.h"
 #include "hwroute/route.h"
+#include "hwroute/tables.h"
 
 namespace {
-
-constexpr int kRecvLen = 1024;
 
 // Highest descriptor fixed when the worker task starts; -1 until then. A pass
 // run outside the task (tests, tools) takes the descriptors as they are now.
@@ -68,17 +69,10 @@ void watch(int fd, fd_set* set) {
 
 bool readable(int fd, const fd_set* set) { return fd > 0 && fd < FD_SETSIZE && FD_ISSET(fd, set); }
 
-// Read one datagram (at most 1024 bytes; the kernel drops the rest) and walk it.
-void receiveNotification(uint8_t* buffer) {
-    ghwRoute.totalRouteMsgNum++;
-    ssize_t n = recv(ghwRoute.notifySock, buffer, kRecvLen, 0);
-    if (n <= 0) {
-        printOut("\n\r hwRouteTask recv error\n\r");
-        ghwRoute.rcvErrNum++;
-        if (hwRtErrDebug != 0) printOut("\n\r hwRouteTask recv msg error.\n\r");
-        return;
-    }
-    if (hwRtnotifyRecv(buffer, static_cast<int>(n)) == 0) ghwRoute.notifyOkNum++;
+uint64_t monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 // A card-up, slot-up or resend seen in this or an earlier pass: one replay for all.
@@ -110,8 +104,10 @@ void hwRouteStateInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t 
     hwRouteMemInit(&g.tunPool, HW_TUN_NODE_SIZE, static_cast<uint32_t>(tunNum), alloc);
     hwRouteMemInit(&g.arpPool, HW_ARP_NODE_SIZE, g.arpMax, alloc);
     hwRouteMemInit(&g.nd6Pool, HW_ND6_NODE_SIZE, g.nd6Max, alloc);
+    hwTableIndexInit(alloc);
 
     initAllHeads();
+    hwResyncInit(alloc);
 }
 
 int hwRouteInitEx(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t ecmpMaxNum, int32_t ilmNum,
@@ -141,15 +137,16 @@ int hwRouteInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t ecmpMa
 }
 
 void hwRouteTask(void) {
-    // Zeroed once; passes reuse it without clearing.
-    uint8_t buffer[kRecvLen];
-    std::memset(buffer, 0, sizeof(buffer));
     // Sockets opened or closed later are not seen by the loop.
     taskMaxFd = currentMaxFd();
-    for (;;) hwRouteTaskPass(buffer);
+    if (hwResyncAtStart) {
+        hwResyncRequest();
+        (void)hwResyncPass(monotonicMs());
+    }
+    for (;;) hwRouteTaskPass();
 }
 
-void hwRouteTaskPass(uint8_t* buffer) {
+void hwRouteTaskPass(void) {
     const int notifySock = ghwRoute.notifySock;
     const int nmSock = ghwRoute.nmSock;
     const int maxFd = taskMaxFd >= 0 ? taskMaxFd : currentMaxFd();
@@ -171,8 +168,10 @@ void hwRouteTaskPass(uint8_t* buffer) {
         // were. A management request waiting together with a notification is
         // served first.
         if (readable(nmSock, &readSet)) hwRouteNmSockRcv();
-        if (readable(notifySock, &readSet)) receiveNotification(buffer);
+        if (readable(notifySock, &readSet)) (void)hwRtnotifyDrain();
     }
+    // Lost notifications (or a resync that failed and waited out its back-off).
+    (void)hwResyncPass(monotonicMs());
 
     hwRouteUpdate();
     replayAfterCardUp();

@@ -109,8 +109,10 @@ using Nh6 = HwRoute6Nexthop;
 // The held neighbour a removed path depended on loses one dependant, and
 // goes when it has none left.
 void releaseHeldArp(const Nh* n) {
-    for (HwArpNode* arp : hwListOf<&HwArpNode::link>(&ghwRoute.arpTable[hwRouteKey1(n->nextHop)])) {
-        if (!(arp->flag & ARP_FLAG_HELD) || !hwNexthopMatchesArp(n, arp)) continue;
+    uint32_t vrf = 0;
+    if (!hwNexthopEffectiveVrf(n, &vrf)) return;
+    for (HwArpNode* arp = hwArpFind(vrf, n->nextHop); arp != nullptr; arp = hwArpFindNext(arp)) {
+        if (!(arp->flag & ARP_FLAG_HELD)) continue;
         if (arp->refCnt > 0) arp->refCnt--;
         if (arp->refCnt == 0) {
             hwArpTableDelete(arp);
@@ -249,8 +251,10 @@ bool settleDest4(HwRouteDest* d) {
 // ---- IPv6 settlement --------------------------------------------------------
 
 void releaseHeldNd6(const Nh6* n) {
-    for (HwNd6Node* nd : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(n->nextHop)])) {
-        if (!(nd->flag & ARP_FLAG_HELD) || !hwNexthop6MatchesNd6(n, nd)) continue;
+    uint32_t vrf = 0;
+    if (!hwNexthop6EffectiveVrf(n, &vrf)) return;
+    for (HwNd6Node* nd = hwNd6Find(vrf, n->nextHop); nd != nullptr; nd = hwNd6FindNext(nd)) {
+        if (!(nd->flag & ARP_FLAG_HELD)) continue;
         if (nd->refCnt > 0) nd->refCnt--;
         if (nd->refCnt == 0) {
             hwNd6TableDelete(nd);
@@ -263,16 +267,15 @@ void releaseHeldNd6(const Nh6* n) {
 // A local IPv6 address is shared by the local routes counted in localRefCnt:
 // the record goes with the last of them.
 void releaseLocalNd6(const Nh6* n) {
-    for (HwNd6Node* nd : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(n->nextHop)])) {
-        if (nd->vpnVrfid != n->nVrfId || std::memcmp(nd->nextHop, n->nextHop, 16) != 0) continue;
+    hwNd6EachAt(n->nVrfId, n->nextHop, [](HwNd6Node* nd) {
         LOG("update del local nd6 item nextHop=%s,localRefCnt=%d", ip6_sprintf(nd->nextHop), nd->localRefCnt);
         if (nd->localRefCnt != 0) {
             nd->localRefCnt--;
-            continue;
+            return;
         }
         hwNd6TableDelete(nd);
         hwNd6NodeFree(nd);
-    }
+    });
 }
 
 // The local ordinals of the destination's other kernel-protocol paths stay dense.

@@ -10,6 +10,7 @@
 #include "hwroute/global.h"
 #include "hwroute/intake.h"
 #include "hwroute/neighbour.h"
+#include "hwroute/resync.h"
 #include "hwroute/platform.h"
 #include "hwroute/route.h"
 
@@ -71,6 +72,7 @@ void arpMsg(const HwNlMsg& msg, uint32_t ifIndex, HwArpNode* arp) {
     if (msg.type == kNeighAdd) {
         ++ghwRoute.rcvArpAddCnt;
         hwArpAdd(arp);
+        hwResyncSeenArp(arp);
         return;
     }
     ++ghwRoute.rcvArpDelCnt;
@@ -94,6 +96,7 @@ void nd6Msg(const HwNlMsg& msg, uint32_t ifIndex, HwNd6Node* nd6) {
     if (msg.type == kNeighAdd) {
         ++ghwRoute.rcvNd6AddCnt;
         hwNd6Add(nd6);
+        hwResyncSeenNd6(nd6);
         return;
     }
     ++ghwRoute.rcvNd6DelCnt;
@@ -102,9 +105,11 @@ void nd6Msg(const HwNlMsg& msg, uint32_t ifIndex, HwNd6Node* nd6) {
 
 // Every operational-state attribute of a link message is an event.
 void linkAttr(void* ctx, uint16_t type, const uint8_t* payload, uint32_t len) {
-    if (type != kIflaOperState || len < 4) return;
+    if (type != kIflaOperState || len == 0) return;
     const uint32_t ifIndex = *static_cast<const uint32_t*>(ctx);
-    const uint32_t state = hwRdU32(payload);
+    // A stock kernel sends the operational state as one byte; a four-byte
+    // value is read whole.
+    const uint32_t state = len >= 4 ? hwRdU32(payload) : payload[0];
     if (state == kOperUp) {
         hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE, "[hwRtnotifyRecv]=>receive interface link is up");
         hwIfUpDown(ifIndex, HW_IF_UP);

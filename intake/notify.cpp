@@ -15,7 +15,6 @@
 namespace {
 
 constexpr uint32_t kNotifyGroups = 0x0FFFFFFF;  // multicast groups 1 to 28
-constexpr int kNotifyRcvBuf = 2000000;
 
 using HwDecodeFn = void (*)(const HwNlMsg&, HwNotifyRequests*);
 
@@ -112,6 +111,19 @@ uint32_t fittingLength(const uint8_t* p, uint32_t remaining) {
     return len;
 }
 
+// The forced size passes the system's ceiling and needs privilege; without
+// it the ordinary request is capped. The kernel doubles what it grants for
+// its own bookkeeping; the size it reports is printed as it stands.
+void setReceiveBuffer(int fd, int32_t bytes) {
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) granted = -1;
+    std::printf("hwroute: notification socket receive buffer: asked %d bytes, granted %d\n", bytes, granted);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int hwRtnotifyInit(HwRouteGlobal* g) {
@@ -141,8 +153,7 @@ int hwRtnotifyInit(HwRouteGlobal* g) {
         return -1;
     }
 
-    int rcvBuf = kNotifyRcvBuf;
-    (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
+    setReceiveBuffer(fd, hwRtnotifyRcvBuf);
     return 0;
 }
 

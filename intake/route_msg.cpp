@@ -9,6 +9,7 @@
 #include "hwroute/intake.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/platform.h"
+#include "hwroute/resync.h"
 #include "hwroute/route.h"
 #include "hwroute/tables.h"
 
@@ -84,6 +85,7 @@ bool enterLocalArp(const HwRouteNexthop& nh, HwArpNode* arp) {
         hwArpDel(arp);
     }
     hwArpAdd(arp);
+    hwResyncSeenArp(arp);
     return true;
 }
 
@@ -102,6 +104,7 @@ bool enterLocalNd6(const HwRoute6Nexthop& nh, HwNd6Node* nd6) {
         hwNd6Del(nd6);
     }
     hwNd6Add(nd6);
+    hwResyncSeenNd6(nd6);
     return true;
 }
 
@@ -127,6 +130,7 @@ void route4Msg(const HwNlMsg& msg, HwRouteDest* dest, HwRouteNexthop* nh, HwArpN
         ++ghwRoute.rcvNoDynamicRouteAddCnt;
         if (nh->protoId == HW_PROTO_KERNEL && !enterLocalArp(*nh, arp)) return;
         hwRouteRouteAdd(dest, nh, 0, nullptr);
+        hwResyncSeenRoute(dest, nh);
         return;
     }
     ++ghwRoute.rcvNoDynamicRouteDelCnt;
@@ -163,6 +167,7 @@ void route6Msg(const HwNlMsg& msg, HwRoute6Dest* dest, HwRoute6Nexthop* nh, HwNd
         ++ghwRoute.rcvNoDynamicRoute6AddCnt;
         if (nh->protoId == HW_PROTO_KERNEL && !enterLocalNd6(*nh, nd6)) return;
         hwRoute6RouteAdd(dest, nh, 0, nullptr);
+        hwResyncSeenRoute6(dest, nh);
         return;
     }
     ++ghwRoute.rcvNoDynamicRoute6DelCnt;

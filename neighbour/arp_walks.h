@@ -70,29 +70,32 @@ bool hwNeighPend(HwRoute6Nexthop* nh);
 void hwNeighUnpend(HwRouteNexthop* nh);
 void hwNeighUnpend(HwRoute6Nexthop* nh);
 
+// The walks below follow the side lists of the gateway address, so a
+// neighbour event costs in proportion to the paths through that address
+// (in every VRF), whatever else shares its bucket; they visit the matching
+// next hops in the order of their buckets.
+
 // Pending IPv4 next hops that match the neighbour (effective VRF and address).
 // The body may take the next hop off the pend table.
 template <class Fn>
 void hwArpEachPending(const HwArpNode* arp, Fn fn) {
-    HwListLink* bucket = &ghwRoute.pendTable[hwRouteKey1(arp->nextHop)];
-    for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::pendLink>(bucket))
+    hwRouteEachPendingAt(arp->nextHop, [arp, &fn](HwRouteNexthop* nh) {
         if (hwNexthopMatchesArp(nh, arp)) fn(nh);
+    });
 }
 
 // IPv4 next hops that match the neighbour (effective VRF and address).
 template <class Fn>
 void hwArpEachNexthop(const HwArpNode* arp, Fn fn) {
-    HwListLink* bucket = &ghwRoute.nexthopTable[hwRouteKey1(arp->nextHop)];
-    for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::hashLink>(bucket))
+    hwRouteEachNexthopAt(arp->nextHop, [arp, &fn](HwRouteNexthop* nh) {
         if (hwNexthopMatchesArp(nh, arp)) fn(nh);
+    });
 }
 
 // IPv4 next hops with this address, whatever their VRF.
 template <class Fn>
 void hwArpEachNexthopAt(uint32_t address, Fn fn) {
-    HwListLink* bucket = &ghwRoute.nexthopTable[hwRouteKey1(address)];
-    for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::hashLink>(bucket))
-        if (nh->nextHop == address) fn(nh);
+    hwRouteEachNexthopAt(address, fn);
 }
 
 // IPv6 next hops of IPv4 family whose address is the neighbour's, matched
@@ -103,9 +106,25 @@ template <class Fn>
 void hwArpEachNexthop6(const HwArpNode* arp, Fn fn) {
     uint8_t address16[16];
     hwAddr4To16(arp->nextHop, address16);
-    HwListLink* bucket = &ghwRoute.nexthop6Table[hwRoute6Key1(address16)];
-    for (HwRoute6Nexthop* nh : hwListOf<&HwRoute6Nexthop::hashLink>(bucket))
+    hwRoute6EachNexthopAt(address16, [arp, &address16, &fn](HwRoute6Nexthop* nh) {
         if (hwNexthop6OnArp(nh, arp, address16)) fn(nh);
+    });
+}
+
+// The IPv6 counterparts: pending and all IPv6 next hops that match an ND
+// neighbour (effective VRF and the 16 address bytes).
+template <class Fn>
+void hwNd6EachPending(const HwNd6Node* nd6, Fn fn) {
+    hwRoute6EachPendingAt(nd6->nextHop, [nd6, &fn](HwRoute6Nexthop* nh) {
+        if (hwNexthop6MatchesNd6(nh, nd6)) fn(nh);
+    });
+}
+
+template <class Fn>
+void hwNd6EachNexthop(const HwNd6Node* nd6, Fn fn) {
+    hwRoute6EachNexthopAt(nd6->nextHop, [nd6, &fn](HwRoute6Nexthop* nh) {
+        if (hwNexthop6MatchesNd6(nh, nd6)) fn(nh);
+    });
 }
 
 // ---- ILM, layer-2 VPN and tunnel lists -------------------------------------

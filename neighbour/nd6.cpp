@@ -77,7 +77,7 @@ bool otherWorkQueued(HwRoute6Dest* dest, const Nh6* nh) {
 // flushed for them - but it stays queued when another of its paths has a
 // change waiting (dropping it would strand that change).
 void fastReleasePending(HwNd6Node* nd) {
-    hwNd6EachPending(nd, [](Nh6* nh) {
+    hwNd6EachPendingPath(nd, [](Nh6* nh) {
         ghwRoute.nd6AddFastPendDelCnt++;
         hwNeighUnpend(nh);
         const uint32_t old = nh->flag;
@@ -92,7 +92,7 @@ void fastReleasePending(HwNd6Node* nd) {
 }
 
 void fastReaddRoutes(HwNd6Node* nd) {
-    hwNd6EachNexthop(nd, [](Nh6* nh) {
+    hwNd6EachPath(nd, [](Nh6* nh) {
         if ((nh->flag & NH_HW_OK) || deleting(nh)) return;
         ghwRoute.nd6AddRouteWantAddCnt++;
         hwNexthopMarkAdd(nh);
@@ -141,11 +141,11 @@ void bindRouteTunnels(HwRoute6Dest* dest) {
 }
 
 void changeWithdrawRoutes(HwNd6Node* nd) {
-    hwNd6EachPending(nd, [](Nh6* nh) {
+    hwNd6EachPendingPath(nd, [](Nh6* nh) {
         ghwRoute.nd6ChangeFastPendDelCnt++;
         hwNeighUnpend(nh);
     });
-    hwNd6EachNexthop(nd, [](Nh6* nh) {
+    hwNd6EachPath(nd, [](Nh6* nh) {
         if (deleting(nh)) return;
         HwRoute6Dest* dest = nh->pDestEntry;
         if (dest != nullptr && dest->readyState == 1) {
@@ -163,7 +163,7 @@ void changeWithdrawRoutes(HwNd6Node* nd) {
 
 // Every path to the address, whatever its VRF, is written again.
 void changeReaddRoutes(const uint8_t* address) {
-    hwNd6EachNexthopAt(address, [](Nh6* nh) {
+    hwNd6EachPathAt(address, [](Nh6* nh) {
         if (deleting(nh)) {
             hwNeighReadyAppend(nh->pDestEntry);  // its delete goes out with the next flush
             return;
@@ -219,14 +219,14 @@ void newReleaseL2vpn(HwNd6Node* nd) {
 }
 
 void newAddRoutes(HwNd6Node* nd) {
-    hwNd6EachPending(nd, [](Nh6* nh) {
+    hwNd6EachPendingPath(nd, [](Nh6* nh) {
         ghwRoute.nd6AddNormalPendDelCnt++;
         hwNeighUnpend(nh);
         hwRoute6IndirectPendDel(nh->pDestEntry, 0);
     });
     newReleaseL2vpn(nd);
     bindNeighbourTunnels(nd);
-    hwNd6EachNexthop(nd, [](Nh6* nh) {
+    hwNd6EachPath(nd, [](Nh6* nh) {
         ghwRoute.nd6AddHardRouteCnt++;
         hwNexthopMarkAdd(nh);
         HwRoute6Dest* dest = nh->pDestEntry;
@@ -387,7 +387,7 @@ int hwNd6Del(HwNd6Node* request) {
     }
 
     // Dependents.
-    hwNd6EachNexthop(nd, [nd](Nh6* nh) { lostNexthop(nd, nh); });
+    hwNd6EachPath(nd, [nd](Nh6* nh) { lostNexthop(nd, nh); });
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpn6Towards{nd->nextHop}, lostL2vpn);
     hwRouteTunDestroyAll(&nd->tunList);
 

@@ -135,10 +135,11 @@ Nh6* nexthopCreate(HwRoute6Dest* dest, const Nh6* request, uint32_t publicFamily
 bool nd6Known(const Nh6* nh) {
     uint32_t vrf = 0;
     if (!hwNexthop6EffectiveVrf(nh, &vrf)) return false;
-    if (nh->protoId != HW_PROTO_KERNEL) {
-        const HwNd6Node* nd = hwNd6Find(vrf, nh->nextHop);
-        return nd != nullptr && nd->status == hwStatusOk;
-    }
+    for (HwNd6Node* nd = hwNd6Find(vrf, nh->nextHop); nd != nullptr; nd = hwNd6FindNext(nd))
+        if (nh->protoId == HW_PROTO_KERNEL || nd->status == hwStatusOk) return true;
+    if (nh->protoId != HW_PROTO_KERNEL) return false;
+    // Rarely reached: a local path whose own neighbour is missing still takes
+    // any neighbour of the VRF that shares its bucket.
     for (HwNd6Node* nd : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(nh->nextHop)]))
         if (nd->vpnVrfid == vrf) return true;
     return false;
@@ -276,15 +277,14 @@ bool notNormalSettle(Nh6* nh) {
 // The local address of a connected route is shared by the local routes
 // counted in its record: the record goes with the last of them.
 void localNd6Release(uint32_t vrf, const uint8_t* address) {
-    for (HwNd6Node* nd : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(address)])) {
-        if (nd->vpnVrfid != vrf || std::memcmp(nd->nextHop, address, 16) != 0) continue;
+    hwNd6EachAt(vrf, address, [](HwNd6Node* nd) {
         if (nd->localRefCnt != 0) {
             nd->localRefCnt--;
-            continue;
+            return;
         }
         hwNd6TableDelete(nd);
         hwNd6NodeFree(nd);
-    }
+    });
 }
 
 void localWeightsClose(HwRoute6Dest* dest, const Nh6* gone) {

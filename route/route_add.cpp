@@ -111,11 +111,15 @@ uint32_t endTypeOf(uint32_t ifUnit) {
 bool neighbourKnown(const HwRouteNexthop* nh) {
     uint32_t vrf = 0;
     if (!hwNexthopEffectiveVrf(nh, &vrf)) return false;
+    for (HwArpNode* arp = hwArpFind(vrf, nh->nextHop); arp != nullptr; arp = hwArpFindNext(arp)) {
+        if (nh->protoId == HW_PROTO_KERNEL || arp->status == hwStatusOk) return true;
+    }
+    if (nh->protoId != HW_PROTO_KERNEL) return false;
+    // Rarely reached: a local path whose own neighbour is missing still
+    // takes any neighbour of the VRF that shares its bucket.
     HwListLink* bucket = &ghwRoute.arpTable[hwRouteKey1(nh->nextHop)];
     for (HwArpNode* arp : hwListOf<&HwArpNode::link>(bucket)) {
-        if (arp->vpnVrfid != vrf) continue;
-        if (nh->protoId == HW_PROTO_KERNEL) return true;
-        if (arp->nextHop == nh->nextHop && arp->status == hwStatusOk) return true;
+        if (arp->vpnVrfid == vrf) return true;
     }
     return false;
 }

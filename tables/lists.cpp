@@ -10,6 +10,7 @@
 #include "hwroute/debug.h"
 #include "hwroute/flags.h"
 #include "hwroute/tables.h"
+#include "side_index.h"
 
 uint32_t hwIndirectDepthHitCnt = 0;
 
@@ -32,12 +33,14 @@ void hwRouteReadyTableDelete(HwRouteDest* dest) {
 void hwRouteTablePendAdd(HwRouteNexthop* nexthop) {
     if (nexthop == nullptr) return;
     hwListInsertFront(&ghwRoute.pendTable[hwRouteKey1(nexthop->nextHop)], &nexthop->pendLink);
+    ghwIndex.pend.add<HwNexthop4AtFamily>(nexthop, true);
     ghwRoute.pendRouteCnt++;
 }
 
 void hwRouteTablePendDelete(HwRouteNexthop* nexthop) {
     if (nexthop == nullptr) return;
     hwListRemove(&nexthop->pendLink);
+    ghwIndex.pend.remove<HwNexthop4AtFamily>(nexthop);
     ghwRoute.pendRouteCnt--;
 }
 
@@ -91,12 +94,14 @@ void hwRoute6ReadyTableDelete(HwRoute6Dest* dest) {
 void hwRoute6TablePendAdd(HwRoute6Nexthop* nexthop) {
     if (nexthop == nullptr) return;
     hwListInsertFront(&ghwRoute.pend6Table[hwRoute6Key1(nexthop->nextHop)], &nexthop->pendLink);
+    ghwIndex.pend.add<HwNexthop6AtFamily>(nexthop, true);
     ghwRoute.pendRoute6Cnt++;
 }
 
 void hwRoute6TablePendDelete(HwRoute6Nexthop* nexthop) {
     if (nexthop == nullptr) return;
     hwListRemove(&nexthop->pendLink);
+    ghwIndex.pend.remove<HwNexthop6AtFamily>(nexthop);
     ghwRoute.pendRoute6Cnt--;
 }
 

@@ -5,6 +5,7 @@
 #include "hwroute/flags.h"
 #include "hwroute/tables.h"
 #include "ordered.h"
+#include "side_index.h"
 
 // ARP table: buckets by the low 7 bits of the address, each kept in
 // descending address order; the key is (vpnVrfid, nextHop).
@@ -14,6 +15,8 @@ void hwArpTableAdd(HwArpNode* node) {
     uint32_t address = node->nextHop;
     hwListInsertOrdered<&HwArpNode::link>(&ghwRoute.arpTable[hwRouteKey1(address)], node,
                                           [address](const HwArpNode* rec) { return rec->nextHop >= address; });
+    // Behind its equals in the bucket, so behind them in its chain too.
+    ghwIndex.arp.add<HwArpFamily>(node, false);
     ghwRoute.swArpCnt++;
     ghwRoute.arpAddLstCnt++;
 }
@@ -21,15 +24,15 @@ void hwArpTableAdd(HwArpNode* node) {
 void hwArpTableDelete(HwArpNode* node) {
     if (node == nullptr) return;
     hwListRemove(&node->link);
+    ghwIndex.arp.remove<HwArpFamily>(node);
     ghwRoute.swArpCnt--;
     ghwRoute.arpDelLstCnt++;
 }
 
-HwArpNode* hwArpFind(uint32_t vrf, uint32_t address) {
-    for (HwArpNode* rec : hwListOf<&HwArpNode::link>(&ghwRoute.arpTable[hwRouteKey1(address)])) {
-        if (rec->vpnVrfid == vrf && rec->nextHop == address) return rec;
-    }
-    return nullptr;
+HwArpNode* hwArpFind(uint32_t vrf, uint32_t address) { return ghwIndex.arp.first<HwArpFamily>({vrf, address}); }
+
+HwArpNode* hwArpFindNext(const HwArpNode* node) {
+    return node == nullptr ? nullptr : ghwIndex.arp.after<HwArpFamily>(node);
 }
 
 HwArpNode* hwArpTableLookup(const HwArpNode* key) {
@@ -40,11 +43,10 @@ HwArpNode* hwArpTableLookup(const HwArpNode* key) {
 void hwArpFreeAll(uint32_t vrf, uint32_t address) {
     // The range reads each successor before handing out the record, so the
     // record may be unlinked and freed in the body.
-    for (HwArpNode* rec : hwListOf<&HwArpNode::link>(&ghwRoute.arpTable[hwRouteKey1(address)])) {
-        if (rec->vpnVrfid != vrf || rec->nextHop != address) continue;
+    hwArpEachAt(vrf, address, [](HwArpNode* rec) {
         hwArpTableDelete(rec);
         hwArpNodeFree(rec);
-    }
+    });
 }
 
 // ND table: buckets by the byte sum of the address, each kept in descending
@@ -55,6 +57,7 @@ void hwNd6TableAdd(HwNd6Node* node) {
     uint32_t sum = hwRoute6ByteSum(node->nextHop);
     hwListInsertOrdered<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(node->nextHop)], node,
                                           [sum](const HwNd6Node* rec) { return hwRoute6ByteSum(rec->nextHop) >= sum; });
+    ghwIndex.nd6.add<HwNd6Family>(node, false);
     ghwRoute.swNd6Cnt++;
     ghwRoute.nd6AddLstCnt++;
 }
@@ -62,16 +65,18 @@ void hwNd6TableAdd(HwNd6Node* node) {
 void hwNd6TableDelete(HwNd6Node* node) {
     if (node == nullptr) return;
     hwListRemove(&node->link);
+    ghwIndex.nd6.remove<HwNd6Family>(node);
     ghwRoute.swNd6Cnt--;
     ghwRoute.nd6DelLstCnt++;
 }
 
 HwNd6Node* hwNd6Find(uint32_t vrf, const uint8_t* address) {
     if (address == nullptr) return nullptr;
-    for (HwNd6Node* rec : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(address)])) {
-        if (rec->vpnVrfid == vrf && std::memcmp(rec->nextHop, address, 16) == 0) return rec;
-    }
-    return nullptr;
+    return ghwIndex.nd6.first<HwNd6Family>({vrf, address});
+}
+
+HwNd6Node* hwNd6FindNext(const HwNd6Node* node) {
+    return node == nullptr ? nullptr : ghwIndex.nd6.after<HwNd6Family>(node);
 }
 
 HwNd6Node* hwNd6TableLookup(const HwNd6Node* key) {

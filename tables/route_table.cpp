@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hwroute/tables.h"
+#include "side_index.h"
 
 uint32_t* hwProtoStatsEntry(HwProtoStats& table, uint32_t vrfId, uint32_t protoId) {
     // Protocol 0 is never counted, and a VRF or protocol beyond the table is
@@ -27,6 +28,7 @@ void protoStatAdd(HwProtoStats& table, uint32_t vrfId, uint32_t protoId, int32_t
 void hwRouteDestTableAdd(HwRouteDest* dest) {
     if (dest == nullptr) return;
     hwListInsertFront(&ghwRoute.routeTable[hwRouteKey(dest->destIp, dest->mask)], &dest->hashLink);
+    ghwIndex.dest.add<HwDest4Family>(dest, true);
     ghwRoute.swDestCnt++;
     ghwRoute.swDestAddCnt++;
 }
@@ -34,17 +36,24 @@ void hwRouteDestTableAdd(HwRouteDest* dest) {
 void hwRouteDestTableDelete(HwRouteDest* dest) {
     if (dest == nullptr) return;
     hwListRemove(&dest->hashLink);
+    ghwIndex.dest.remove<HwDest4Family>(dest);
     ghwRoute.swDestCnt--;
     ghwRoute.swDestDelCnt++;
 }
 
 HwRouteDest* hwRouteDestTableLookup(const HwRouteDest* request) {
     if (request == nullptr) return nullptr;
-    HwListLink* bucket = &ghwRoute.routeTable[hwRouteKey(request->destIp, request->mask)];
-    for (HwRouteDest* d : hwListOf<&HwRouteDest::hashLink>(bucket)) {
-        if (d->destIp == request->destIp && d->mask == request->mask && d->vrfId == request->vrfId) return d;
+    // A lookup is followed by an add (linked at the front of the bucket) or
+    // a delete (unlinked from its bucket neighbours); fetching those records
+    // now overlaps their cache misses with the index probe.
+    __builtin_prefetch(ghwRoute.routeTable[hwRouteKey(request->destIp, request->mask)].next, 1);
+    // The newest record of the key, as the first match of its bucket would be.
+    HwRouteDest* found = ghwIndex.dest.first<HwDest4Family>(HwDest4Family::keyOf(request));
+    if (found != nullptr) {
+        __builtin_prefetch(found->hashLink.next, 1);
+        __builtin_prefetch(found->hashLink.prev, 1);
     }
-    return nullptr;
+    return found;
 }
 
 // IPv4 next hops.
@@ -52,6 +61,7 @@ HwRouteDest* hwRouteDestTableLookup(const HwRouteDest* request) {
 void hwRouteNexthopTableAdd(HwRouteDest* dest, HwRouteNexthop* nexthop) {
     if (dest == nullptr || nexthop == nullptr) return;
     hwListInsertFront(&ghwRoute.nexthopTable[hwRouteKey1(nexthop->nextHop)], &nexthop->hashLink);
+    ghwIndex.nexthop.add<HwNexthop4AtFamily>(nexthop, true);
     hwListInsertFront(&dest->nhopList, &nexthop->destLink);
     dest->nhopRefCnt++;
     ghwRoute.swNexthopCnt++;
@@ -63,6 +73,7 @@ void hwRouteNexthopTableAdd(HwRouteDest* dest, HwRouteNexthop* nexthop) {
 void hwRouteNexthopTableDelete(HwRouteNexthop* nexthop) {
     if (nexthop == nullptr) return;
     hwListRemove(&nexthop->hashLink);
+    ghwIndex.nexthop.remove<HwNexthop4AtFamily>(nexthop);
     hwListRemove(&nexthop->destLink);
     ghwRoute.swNexthopCnt--;
     ghwRoute.swNexthopDelCnt++;
@@ -86,6 +97,7 @@ HwRouteNexthop* hwRouteNexthopTableLookup(HwRouteDest* dest, const HwRouteNextho
 void hwRoute6DestTableAdd(HwRoute6Dest* dest) {
     if (dest == nullptr) return;
     hwListInsertFront(&ghwRoute.route6Table[hwRoute6Key(dest->destIpAddr, dest->prefixLen)], &dest->hashLink);
+    ghwIndex.dest.add<HwDest6Family>(dest, true);
     ghwRoute.swDest6Cnt++;
     ghwRoute.swDest6AddCnt++;
 }
@@ -93,19 +105,14 @@ void hwRoute6DestTableAdd(HwRoute6Dest* dest) {
 void hwRoute6DestTableDelete(HwRoute6Dest* dest) {
     if (dest == nullptr) return;
     hwListRemove(&dest->hashLink);
+    ghwIndex.dest.remove<HwDest6Family>(dest);
     ghwRoute.swDest6Cnt--;
     ghwRoute.swDest6DelCnt++;
 }
 
 HwRoute6Dest* hwRoute6DestTableLookup(const HwRoute6Dest* request) {
     if (request == nullptr) return nullptr;
-    HwListLink* bucket = &ghwRoute.route6Table[hwRoute6Key(request->destIpAddr, request->prefixLen)];
-    for (HwRoute6Dest* d : hwListOf<&HwRoute6Dest::hashLink>(bucket)) {
-        if (std::memcmp(d->destIpAddr, request->destIpAddr, 16) == 0 && d->prefixLen == request->prefixLen &&
-            d->vrfId == request->vrfId)
-            return d;
-    }
-    return nullptr;
+    return ghwIndex.dest.first<HwDest6Family>(HwDest6Family::keyOf(request));
 }
 
 // IPv6 next hops.
@@ -113,6 +120,7 @@ HwRoute6Dest* hwRoute6DestTableLookup(const HwRoute6Dest* request) {
 void hwRoute6NexthopTableAdd(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop) {
     if (dest == nullptr || nexthop == nullptr) return;
     hwListInsertFront(&ghwRoute.nexthop6Table[hwRoute6Key1(nexthop->nextHop)], &nexthop->hashLink);
+    ghwIndex.nexthop.add<HwNexthop6AtFamily>(nexthop, true);
     hwListInsertFront(&dest->nhopList, &nexthop->destLink);
     dest->nhopRefCnt++;
     ghwRoute.swNexthop6Cnt++;
@@ -124,6 +132,7 @@ void hwRoute6NexthopTableAdd(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop) {
 void hwRoute6NexthopTableDelete(HwRoute6Nexthop* nexthop) {
     if (nexthop == nullptr) return;
     hwListRemove(&nexthop->hashLink);
+    ghwIndex.nexthop.remove<HwNexthop6AtFamily>(nexthop);
     hwListRemove(&nexthop->destLink);
     ghwRoute.swNexthop6Cnt--;
     ghwRoute.swNexthop6DelCnt++;

@@ -17,5 +17,6 @@ void hwRouteTask(void);
 void hwRouteStateInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t ecmpMaxNum, int32_t ilmNum,
                       int32_t l2vpnNum, int32_t tunNum, HwAllocFn alloc);
 
-// One pass of the worker loop over the given 1024-byte receive buffer.
-void hwRouteTaskPass(uint8_t* buffer);
+// One pass of the worker loop. Every datagram already queued is read (up to a
+// bound), not one: the reader keeps up with a kernel loading a full table.
+void hwRouteTaskPass(void);

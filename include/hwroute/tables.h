@@ -120,3 +120,69 @@ HwRouteTunNode* hwRouteTunTableLookup(const HwRouteTunNode* key);
 void hwRouteTunBind(HwRouteTunNode* tun, HwListLink* entryTunList, void* entry);
 // Hardware delete, unlink, remove from the tunnel list and free every tunnel of an entry's list.
 void hwRouteTunDestroyAll(HwListLink* entryTunList);
+
+// ---- Indexes beside the bucket lists -----------------------------------------
+//
+// Destinations, neighbours and next hops are also held in side indexes, so
+// that the lookups above and the walks below take expected constant time at
+// any table size: destinations by their lookup key, neighbours by (VRF,
+// address), next hops and pending next hops by gateway address. The buckets
+// keep their order for everything that shows or replays it; a side list
+// holds the records of one key in the order their bucket holds them. The
+// indexes are sized from the pools and allocated once, by hwTableIndexInit
+// right after the pools (a pool whose index cannot be allocated stays empty).
+void hwTableIndexInit(HwAllocFn alloc);
+
+// Next records with the same (VRF, address) as `node`, in bucket order.
+HwArpNode* hwArpFindNext(const HwArpNode* node);
+HwNd6Node* hwNd6FindNext(const HwNd6Node* node);
+
+// Side lists of next hops by gateway address, any VRF, in the order of the
+// next-hop bucket (FirstAt/NextAt) and of the pending bucket (PendFirstAt/
+// PendNextAt). A next hop is on the pending side list exactly while it is
+// on its pending bucket. An IPv6 next hop of IPv4 family is listed under its
+// 16-byte form (address first, then zeros).
+HwRouteNexthop* hwRouteNexthopFirstAt(uint32_t address);
+HwRouteNexthop* hwRouteNexthopNextAt(const HwRouteNexthop* nh);
+HwRouteNexthop* hwRoutePendFirstAt(uint32_t address);
+HwRouteNexthop* hwRoutePendNextAt(const HwRouteNexthop* nh);
+HwRoute6Nexthop* hwRoute6NexthopFirstAt(const uint8_t* address);
+HwRoute6Nexthop* hwRoute6NexthopNextAt(const HwRoute6Nexthop* nh);
+HwRoute6Nexthop* hwRoute6PendFirstAt(const uint8_t* address);
+HwRoute6Nexthop* hwRoute6PendNextAt(const HwRoute6Nexthop* nh);
+
+// Walks over one side list. The successor is read before the body runs, so
+// the body may unlink (or free) the record it is given, but not its successor.
+template <class Rec, class Next, class Fn>
+void hwSideWalk(Rec* first, Next next, Fn fn) {
+    for (Rec* rec = first; rec != nullptr;) {
+        Rec* following = next(rec);
+        fn(rec);
+        rec = following;
+    }
+}
+
+template <class Fn>
+void hwArpEachAt(uint32_t vrf, uint32_t address, Fn fn) {
+    hwSideWalk<HwArpNode>(hwArpFind(vrf, address), hwArpFindNext, fn);
+}
+template <class Fn>
+void hwNd6EachAt(uint32_t vrf, const uint8_t* address, Fn fn) {
+    hwSideWalk<HwNd6Node>(hwNd6Find(vrf, address), hwNd6FindNext, fn);
+}
+template <class Fn>
+void hwRouteEachNexthopAt(uint32_t address, Fn fn) {
+    hwSideWalk<HwRouteNexthop>(hwRouteNexthopFirstAt(address), hwRouteNexthopNextAt, fn);
+}
+template <class Fn>
+void hwRouteEachPendingAt(uint32_t address, Fn fn) {
+    hwSideWalk<HwRouteNexthop>(hwRoutePendFirstAt(address), hwRoutePendNextAt, fn);
+}
+template <class Fn>
+void hwRoute6EachNexthopAt(const uint8_t* address, Fn fn) {
+    hwSideWalk<HwRoute6Nexthop>(hwRoute6NexthopFirstAt(address), hwRoute6NexthopNextAt, fn);
+}
+template <class Fn>
+void hwRoute6EachPendingAt(const uint8_t* address, Fn fn) {
+    hwSideWalk<HwRoute6Nexthop>(hwRoute6PendFirstAt(address), hwRoute6PendNextAt, fn);
+}

@@ -5,6 +5,7 @@ E2E_ID="hwr$$"
 E2E_TMP=$(mktemp -d /tmp/hwroute-e2e.XXXXXX)
 E2E_NS=()
 DAEMON_PID=""
+E2E_DAEMON_OPTS=()
 
 e2e_skip() { echo "SKIP: $*"; exit 77; }
 
@@ -19,7 +20,7 @@ e2e_require() {
 
 e2e_cleanup() {
     local rc=$?
-    if [ -n "$DAEMON_PID" ]; then kill "$DAEMON_PID" 2>/dev/null || true; wait "$DAEMON_PID" 2>/dev/null || true; fi
+    if [ -n "$DAEMON_PID" ]; then kill -CONT "$DAEMON_PID" 2>/dev/null || true; kill "$DAEMON_PID" 2>/dev/null || true; wait "$DAEMON_PID" 2>/dev/null || true; fi
     for ns in "${E2E_NS[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
     if [ $rc -ne 0 ] && [ $rc -ne 77 ]; then
         echo "---- daemon log (last 60 lines) ----"; tail -n 60 "$E2E_TMP/daemon.log" 2>/dev/null || true
@@ -49,6 +50,8 @@ ifmac() { ip -n "$1" -o link show dev "$2" | sed -n 's/.*link\/ether \([0-9a-f:]
 start_daemon() {
     local ns=$1 config=${2:-}
     local args=(--hw-trace "$E2E_TMP/hw.trace" --log "$E2E_TMP/daemon.log" --nm-socket "$E2E_TMP/nm.sock")
+    # Further daemon options a test wants (an array it sets before the call).
+    args+=("${E2E_DAEMON_OPTS[@]}")
     if [ -n "$config" ]; then
         printf '%s\n' "$config" > "$E2E_TMP/platform.json"
         args+=(--platform-config "$E2E_TMP/platform.json")

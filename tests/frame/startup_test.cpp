@@ -30,13 +30,12 @@ TEST_F(StateInit, PoolSizesFollowTheArguments) {
 using TaskPass = HwTest;
 
 TEST_F(TaskPass, IdlePassReplaysOnceAndProbesWaitingLabels) {
-    uint8_t buffer[1024];
     HwRouteIlmNode* ilm = hwRouteIlmNodeAlloc();
     ilm->nextHop = ip4("192.0.2.7");
     hwListInsertTail(&ghwRoute.ilmPendList, &ilm->pendLink);
     ghwRoute.cardUpFlag = ghwRoute.resendRouteFlag = ghwRoute.slotUpFlag = 1;
-    hwRouteTaskPass(buffer);
-    hwRouteTaskPass(buffer);
+    hwRouteTaskPass();
+    hwRouteTaskPass();
     EXPECT_EQ(logCount("process card up,start sync route to hardware!"), 1) << "flags not consumed";
     ASSERT_EQ(probes.size(), 2u) << "one probe per pass";
     EXPECT_EQ(probes[0].address, ip4("192.0.2.7"));
