@@ -20,6 +20,7 @@ ip -n "$b" addr add 2001:db8:1::2/64 dev veth1 nodad
 ip -n "$a" link set veth0 up
 ip -n "$b" link set veth1 up
 macb=$(ifmac "$b" veth1)
+E2E_DAEMON_OPTS=(--accept-injected)  # the datagrams come from this script, not the kernel
 start_daemon "$a"
 nm() { "$HWROUTE_NM_BIN" --socket "$E2E_TMP/nm.sock" "$@"; }
 # poke ADDR: one UDP datagram from the daemon's namespace, so its kernel

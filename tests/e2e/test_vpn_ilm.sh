@@ -31,6 +31,7 @@ ip -n "$a" addr add 10.9.0.1/24 dev veth0; ip -n "$a" link set veth0 up
 ip -n "$b" link set veth1 up  # no address yet: nobody answers ARP for 10.9.0.2
 peer=$(ifmac "$b" veth1)
 unit=$(ifindex "$a" veth0)
+E2E_DAEMON_OPTS=(--accept-injected)  # the datagrams come from this script, not the kernel
 start_daemon "$a"
 inject() { ip netns exec "$a" "$INJECT" --pid "$DAEMON_PID" "$@" || fail "inject $*"; }
 ilm_calls() { trace_query "[c for c in calls if c['objectId'] == $1 and c['result'] == 0 and ip(c['bytes'], 24) == '10.9.0.2' and mac(c['bytes'], 64) == '$peer' and u32(c['bytes'], 12) == 1000]"; }

@@ -135,7 +135,10 @@ struct HwModel {
             if (beRead32(e + r) == 0x10) continue;  // neighbour host entry
             const PathKey k{vrf, subnet, mask, beRead32(e + r + 4)};
             if (e[r + 58] == 1) paths.insert(k);
-            if (e[r + 58] == 2) paths.erase(k);
+            // A delete of the label part alone (label flag without the path
+            // flag) leaves the path in hardware.
+            const uint32_t flags = beRead32(e + r);
+            if (e[r + 58] == 2 && !((flags & 0x04) && !(flags & 0x02))) paths.erase(k);
         }
     }
 } model;
