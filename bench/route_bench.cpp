@@ -7,7 +7,8 @@
 //
 // Two next-hop kinds are measured: a point-to-point interface (each add is
 // written to hardware at once) and an Ethernet next hop whose neighbour is
-// already resolved (adds wait on the ready list and go out in batches).
+// already resolved (adds wait on the ready list and go out in batches), each
+// for IPv4 /24 routes and IPv6 /48 routes.
 #include <arpa/inet.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -56,6 +57,25 @@ int routeDatagram(uint8_t* buf, uint16_t type, uint32_t dest, uint32_t gateway, 
     return len;
 }
 
+const uint8_t kEthGateway6[16] = {0x20, 0x01, 0x0d, 0xb8, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+
+// The same for IPv6: route i is 2001:dXX:XXXX::/48 (i below 2^24).
+int route6Datagram(uint8_t* buf, uint16_t type, uint32_t i, uint32_t ifUnit) {
+    std::memset(buf, 0, 96);
+    const int len = 16 + 12 + 20 + 8 + 20;
+    put32(buf, len);
+    put16(buf + 4, type);
+    buf[16] = 10;  // family
+    buf[17] = 48;  // prefix length
+    buf[21] = 4;   // protocol: static
+    uint8_t* a = buf + 28;
+    const uint8_t dest[16] = {0x20, 0x01, 0x0d, uint8_t(i >> 16), uint8_t(i >> 8), uint8_t(i)};
+    put16(a, 20), put16(a + 2, 1), std::memcpy(a + 4, dest, 16);
+    put16(a + 20, 8), put16(a + 22, 4), put32(a + 24, ifUnit);
+    put16(a + 28, 20), put16(a + 30, 5), std::memcpy(a + 32, kEthGateway6, 16);
+    return len;
+}
+
 // Times are CPU time of this process: the development machine is shared
 // with other builds, and wall clock there measures their load as much as
 // this code. On an idle machine the two agree.
@@ -71,7 +91,7 @@ struct Clock {
 double seconds(double t0) { return Clock::now() - t0; }
 
 void flushAll() {
-    while (!hwListEmpty(&ghwRoute.readyList)) hwRouteUpdate();
+    while (!hwListEmpty(&ghwRoute.readyList) || !hwListEmpty(&ghwRoute.ready6List)) hwRouteUpdate();
 }
 
 uint32_t hwCalls() { return static_cast<uint32_t>(simHwCallCount()); }
@@ -85,9 +105,9 @@ void* countingAlloc(std::size_t count, std::size_t size) {
 
 // Longest chain of the destination table: every lookup of a new
 // destination walks its whole bucket.
-uint32_t longestDestBucket() {
+uint32_t longestDestBucket(bool v6) {
     uint32_t longest = 0;
-    for (HwListLink& bucket : ghwRoute.routeTable) {
+    for (HwListLink& bucket : v6 ? ghwRoute.route6Table : ghwRoute.routeTable) {
         uint32_t n = 0;
         for (HwListLink* l = bucket.next; l != &bucket; l = l->next) ++n;
         if (n > longest) longest = n;
@@ -95,10 +115,24 @@ uint32_t longestDestBucket() {
     return longest;
 }
 
-void run(uint32_t n, bool ptp) {
+// One route datagram of either family.
+int datagram(uint8_t* buf, bool v6, uint16_t type, uint32_t i, uint32_t unit) {
+    if (v6) return route6Datagram(buf, type, i, unit);
+    return routeDatagram(buf, type, 0x0b000000u + (i << 8), kEthGateway, unit);
+}
+
+void run(uint32_t n, bool ptp, bool v6) {
     hwRouteStateInit(static_cast<int32_t>(n), 64, 64, 8, 1, 1, 1, countingAlloc);
     const uint32_t unit = ptp ? kPtpUnit : kEthUnit;
-    if (!ptp) {
+    if (!ptp && v6) {
+        HwNd6Node nd{};
+        nd.ifUnit = nd.subIfUnit = kEthUnit;
+        std::memcpy(nd.nextHop, kEthGateway6, 16);
+        nd.status = 2;
+        const uint8_t mac[6] = {0x02, 0, 0, 0, 0, 0x02};
+        std::memcpy(nd.macAddr, mac, 6);
+        hwNd6Add(&nd);
+    } else if (!ptp) {
         HwArpNode arp{};
         arp.ifUnit = arp.subIfUnit = kEthUnit;
         arp.nextHop = kEthGateway;
@@ -107,14 +141,14 @@ void run(uint32_t n, bool ptp) {
         std::memcpy(arp.mac, mac, 6);
         hwArpAdd(&arp);
     }
-    uint8_t buf[64];
+    uint8_t buf[96];
     const uint32_t calls0 = hwCalls();
 
     auto t0 = Clock::now();
-    for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, routeDatagram(buf, 24, 0x0b000000u + (i << 8), kEthGateway, unit));
+    for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, datagram(buf, v6, 24, i, unit));
     const double add = seconds(t0);
     const uint32_t callsAdd = hwCalls() - calls0;
-    const uint32_t longest = longestDestBucket();
+    const uint32_t longest = longestDestBucket(v6);
 
     t0 = Clock::now();
     flushAll();
@@ -122,7 +156,7 @@ void run(uint32_t n, bool ptp) {
     const uint32_t callsFlushAdd = hwCalls() - calls0 - callsAdd;
 
     t0 = Clock::now();
-    for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, routeDatagram(buf, 25, 0x0b000000u + (i << 8), kEthGateway, unit));
+    for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(buf, datagram(buf, v6, 25, i, unit));
     const double del = seconds(t0);
     const uint32_t calls1 = hwCalls();
     t0 = Clock::now();
@@ -135,8 +169,9 @@ void run(uint32_t n, bool ptp) {
     std::printf("%-9s %9u  add %7.3f us  flush(add) %7.3f us  del %7.3f us  flush(del) %7.3f us  "
                 "calls add %u + flush %u, del-flush %u  left: dest %u nexthop %u  hw ok %u  longest bucket %u  "
                 "pools %zu MiB  peak RSS %ld MiB\n",
-                ptp ? "ptp" : "ethernet", n, add * 1e6 / n, flushAdd * 1e6 / n, del * 1e6 / n, flushDel * 1e6 / n, callsAdd,
-                callsFlushAdd, callsFlushDel, ghwRoute.swDestCnt, ghwRoute.swNexthopCnt, ghwRoute.hwOkRouteCnt,
+                ptp ? (v6 ? "ptp6" : "ptp") : (v6 ? "ethernet6" : "ethernet"), n, add * 1e6 / n, flushAdd * 1e6 / n, del * 1e6 / n, flushDel * 1e6 / n, callsAdd,
+                callsFlushAdd, callsFlushDel, ghwRoute.swDestCnt + ghwRoute.swDest6Cnt, ghwRoute.swNexthopCnt + ghwRoute.swNexthop6Cnt,
+                ghwRoute.hwOkRouteCnt + ghwRoute.hwOkRoute6Cnt,
                 longest, gPoolBytes >> 20, ru.ru_maxrss / 1024);
     std::fflush(stdout);
 }
@@ -258,7 +293,8 @@ int main(int argc, char** argv) {
             inChild([n] { runFlap(n); });
             continue;
         }
-        for (bool ptp : {true, false}) inChild([n, ptp] { run(n, ptp); });
+        for (bool v6 : {false, true})
+            for (bool ptp : {true, false}) inChild([n, ptp, v6] { run(n, ptp, v6); });
     }
     return 0;
 }

@@ -22,6 +22,10 @@ constexpr int kTextMax = kLineLen - kPrefixLen - 1;  // 1017
 static_assert(kPrefixLen == 10 && kTextMax == 1017);
 }  // namespace
 
+bool hwRouteDebugOn(uint32_t category, int32_t level) {
+    return (category & ghwRoute.debugMask) != 0 && ghwRoute.debugLevel >= level;
+}
+
 int hwRouteDebug(uint32_t category, int32_t level, const char* fmt, ...) {
     // Filter before formatting: suppressed lines cost two comparisons.
     if ((category & ghwRoute.debugMask) == 0) return -1;

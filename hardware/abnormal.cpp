@@ -129,3 +129,12 @@ HwAbnKey hwAbnArpKey(uint32_t vrf, uint32_t address) {
     BeWriter(k.addr, 4).u32(address);
     return k;
 }
+
+HwAbnKey hwAbnRoute6Key(uint32_t vrf, const uint8_t* destIpAddr, uint32_t prefixLen) {
+    HwAbnKey k{};
+    k.kind = HW_ABN_ROUTE6;
+    k.vrf = vrf;
+    std::memcpy(k.addr, destIpAddr, 16);
+    k.extra = prefixLen;
+    return k;
+}

@@ -119,6 +119,11 @@ bool eligible(const Nh* n, const Nh* without) {
     return n != without && (n->flag & NH_RESOLVED) && !leaving(n);
 }
 
+// The subject of an add whose label part is to be written again (the old
+// one was just taken out) is rewritten even though it is present: counted
+// in the old set, it would match the new one and nothing would go out.
+bool labelPending(const Nh* n) { return (n->flag & NH_OP_VPN_ADD) && !(n->flag & NH_VPN); }
+
 // A present path that is leaving (other than the subject x) is left to the
 // flush, which has its destination queued and settles it in software too
 // (frees it, releases its held neighbour): a direct update neither deletes
@@ -126,7 +131,7 @@ bool eligible(const Nh* n, const Nh* without) {
 void collectSets(HwRouteDest* d, const Nh* x, const Nh* without, Set& olds, Set& news) {
     Set wide;
     for (Nh* n : hwListOf<&Nh::destLink>(&d->nhopList)) {
-        if ((n->flag & NH_HW_OK) && (n == x || !leaving(n))) olds.push(n);
+        if ((n->flag & NH_HW_OK) && (n == x || !leaving(n)) && !(n == x && labelPending(n))) olds.push(n);
         if (eligible(n, without)) hwBestSetOffer(wide, n, cmpPaths);
     }
     const uint32_t cap = hwEcmpCap();

@@ -167,10 +167,12 @@ int hwIfUpDown(uint32_t ifUnit, uint32_t event) {
     for (uint32_t i = 0; i < HW_NHOP_BUCKETS; ++i) {
         if (const HwRouteNexthop* nh = pendFront(i); nh != nullptr && nh->ifUnit == ifUnit)
             hwPingSend(nh->nextHop, nh->nVrfId);
-        // IPv6 next hops are not probed; the translation is asked only.
+        // IPv6 next hops are probed too (an IPv4 one of an IPv6 route by ICMP).
         if (const HwRoute6Nexthop* nh6 = pend6Front(i); nh6 != nullptr && nh6->ifUnit == ifUnit) {
-            uint32_t answer[8] = {};
-            (void)kivIndexTrans(nh6->ifUnit, HW_TRANS_IF_INDEX, answer);
+            if (nh6->afNextHop == HW_AF_INET)
+                hwPingSend(hwRdAddr4(nh6->nextHop), nh6->nVrfId);
+            else
+                hwPing6Send(nh6->nextHop, nh6->nVrfId, nh6->ifUnit);
         }
     }
     return 0;

@@ -152,7 +152,8 @@ void route6Msg(const HwNlMsg& msg, HwRoute6Dest* dest, HwRoute6Nexthop* nh, HwNd
     if (const uint8_t* p = a.get(kRtaGateway)) std::memcpy(nh->nextHop, p, 16);
     decodeCommonAttrs(a, dest, nh);
 
-    hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE,
+    if (hwRouteDebugOn(HW_DBG_MOD, HW_DBG_INTAKE))  // the address texts cost more than the line
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE,
                  "[hwRtnotifyRecv]=>vrfId=%d,ifUnit=%d,dest=%s,prefixLen=%d,nextHop=%s,proto=%d,weight=%d,vrfId=%d,"
                  "routeFlag=%#x,nVrfId=%d",
                  dest->vrfId, nh->ifUnit, ip6_sprintf(dest->destIpAddr), dest->prefixLen, ip6_sprintf(nh->nextHop),

@@ -1,6 +1,406 @@
-// Not built yet: placeholder bodies until this unit is written.
-#include "hwroute/neighbour.h"
+// IPv6 neighbours (ND6): the twins of the ARP add and delete on the ND6
+// table, with IPv6 next hops, IPv6 layer-2 VPN entries and IPv6 tunnels in
+// place of the IPv4 ones. There are no ILM entries and no IPv4-addressed
+// next hops on this side. Records go through the states of the ARP side
+// (see arp_walks.h); a local record is shared by the local routes counted in
+// its localRefCnt.
+#include <cstring>
 
-int hwNd6Add(HwNd6Node* /*request*/) { return 0; }
-int hwNd6Del(HwNd6Node* /*request*/) { return 0; }
-int hwRouteNd6DelProcess(HwRoute6Dest* /*dest*/, HwRoute6Nexthop* /*nexthop*/) { return 0; }
+#include "hwroute/debug.h"
+#include "hwroute/hardware.h"
+#include "hwroute/intake.h"
+#include "hwroute/neighbour.h"
+#include "hwroute/route.h"
+#include "hwroute/tables.h"
+#include "nd6_walks.h"
+
+namespace {
+
+// Address texts are formatted only for lines that are written.
+#define LOG(...)                                                                        \
+    do {                                                                                \
+        if (hwRouteDebugOn(HW_DBG_MOD, HW_DBG_NEIGH)) hwRouteDebug(HW_DBG_MOD, HW_DBG_NEIGH, __VA_ARGS__); \
+    } while (0)
+
+using Nh6 = HwRoute6Nexthop;
+
+bool zero(const uint8_t* bytes, size_t len) {
+    for (size_t i = 0; i < len; ++i)
+        if (bytes[i] != 0) return false;
+    return true;
+}
+
+bool inHardware(const HwNd6Node* nd) { return nd->status == hwStatusOk || nd->status == hwStatusDelAbnormal; }
+bool held(const HwNd6Node* nd) { return (nd->flag & ARP_FLAG_HELD) != 0; }
+void hold(HwNd6Node* nd) {
+    nd->flag |= ARP_FLAG_HELD;
+    nd->refCnt++;
+}
+void unhold(HwNd6Node* nd) {
+    nd->flag &= static_cast<uint8_t>(~ARP_FLAG_HELD);
+    nd->refCnt = 0;
+}
+void nd6Free(HwNd6Node* nd) {
+    hwNd6TableDelete(nd);
+    hwNd6NodeFree(nd);
+}
+
+void logRequest(const char* prefix, const char* what, const HwNd6Node* r, bool withLocal) {
+    const uint8_t* m = r->macAddr;
+    if (withLocal)
+        LOG("%s%s detected,ifUnit=%d,nextHop=%s,outPort=%d,mac=%02x:%02x:%02x:%02x:%02x:%02x,status=%d,vpnVrfid=%d,"
+            "localRefCnt=%d.",
+            prefix, what, int(r->ifUnit), ip6_sprintf(r->nextHop), int(r->outPort), m[0], m[1], m[2], m[3], m[4], m[5],
+            int(r->status), int(r->vpnVrfid), int(r->localRefCnt));
+    else
+        LOG("%s%s detected,ifUnit=%d,nextHop=%s,outPort=%d,mac=%02x:%02x:%02x:%02x:%02x:%02x,status=%d,vpnVrfid=%d.",
+            prefix, what, int(r->ifUnit), ip6_sprintf(r->nextHop), int(r->outPort), m[0], m[1], m[2], m[3], m[4], m[5],
+            int(r->status), int(r->vpnVrfid));
+}
+
+// A path whose delete is queued is left to the flush, which takes it out of
+// hardware and frees it. A change of the neighbour neither removes it at once
+// (the direct delete would clear its delete mark, and the path the kernel
+// deleted would come back with the rewrite) nor marks it to be written again.
+bool deleting(const Nh6* nh) { return (nh->flag & NH_OP_DEL) != 0; }
+
+// ---- add: same information ------------------------------------------------------
+
+// Another path of the destination has a change queued for the flush.
+bool otherWorkQueued(HwRoute6Dest* dest, const Nh6* nh) {
+    for (Nh6* n : hwListOf<&Nh6::destLink>(&dest->nhopList))
+        if (n != nh && (n->flag & (NH_OP_MASK | NH_OP_HW_DEL))) return true;
+    return false;
+}
+
+// A neighbour learnt again with the same MAC while held: its paths that are
+// still in hardware stay as they are, so their destination need not be
+// flushed for them - but it stays queued when another of its paths has a
+// change waiting (dropping it would strand that change).
+void fastReleasePending(HwNd6Node* nd) {
+    hwNd6EachPendingPath(nd, [](Nh6* nh) {
+        ghwRoute.nd6AddFastPendDelCnt++;
+        hwNeighUnpend(nh);
+        const uint32_t old = nh->flag;
+        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
+        HwRoute6Dest* dest = nh->pDestEntry;
+        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0 && !otherWorkQueued(dest, nh)) {
+            ghwRoute.Nd6AddFastReadyDelCnt++;
+            hwRoute6ReadyTableDelete(dest);
+        }
+        hwRoute6IndirectPendDel(dest, 1);
+    });
+}
+
+void fastReaddRoutes(HwNd6Node* nd) {
+    hwNd6EachPath(nd, [](Nh6* nh) {
+        nh->flag &= ~NH_WAIT_PRIVATE_ARP;  // its neighbour is back: nothing to withdraw later
+        if ((nh->flag & NH_HW_OK) || deleting(nh)) return;
+        ghwRoute.nd6AddRouteWantAddCnt++;
+        hwNexthopMarkAdd(nh);
+        hwRoute6PublicTake(nh, NH_HOLDS_PUBLIC_ARP);
+        if (hwNeighReadyAppend(nh->pDestEntry)) ghwRoute.nd6AddRtWantReadyAddCnt++;
+        hwRoute6IndirectRtAdd(nh->pDestEntry);
+    });
+}
+
+int nd6AddSame(HwNd6Node* nd) {
+    ghwRoute.nd6AddSameInfoCnt++;
+    if (nd->status == hwStatusDelAbnormal) {
+        nd->status = hwStatusOk;
+        if (nd->cardupFlag == 1) nd->cardupFlag = 0;
+        ghwRoute.nd6AddAbmlErrCnt++;
+        return 0;
+    }
+    if (!held(nd) && nd->status != hwStatusIdle) {
+        LOG("[hwNd6Add]=>no change,do nothing more.");
+        ghwRoute.nd6AddRedupErrCnt++;
+        return 0;
+    }
+    if (hwUpdateNd6Add(nd) != 0) {
+        LOG("[hwNd6Add]=>ERROR: hwUpdateNd6Add error.");
+        return -1;
+    }
+    unhold(nd);
+    fastReleasePending(nd);
+    fastReaddRoutes(nd);
+    return 0;
+}
+
+// ---- add: changed information ---------------------------------------------------
+
+void bindNeighbourTunnels(HwNd6Node* nd) {
+    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTun6ToNeighbour{nd->nextHop}, [nd](HwRouteTunNode* t) {
+        hwRouteTunBind(t, &nd->tunList, nd);
+        hwUpdateTunAdd(t);
+    });
+}
+
+void bindRouteTunnels(HwRoute6Dest* dest) {
+    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTun6IntoDest{dest}, [dest](HwRouteTunNode* t) {
+        hwRouteTunBind(t, &dest->tunList, dest);
+        hwUpdateTunAdd(t);
+    });
+}
+
+void changeWithdrawRoutes(HwNd6Node* nd) {
+    hwNd6EachPendingPath(nd, [](Nh6* nh) {
+        ghwRoute.nd6ChangeFastPendDelCnt++;
+        hwNeighUnpend(nh);
+    });
+    hwNd6EachPath(nd, [](Nh6* nh) {
+        if (deleting(nh)) return;
+        HwRoute6Dest* dest = nh->pDestEntry;
+        if (dest != nullptr && dest->readyState == 1) {
+            if ((nh->flag & NH_OP_ADD) && (nh->flag & NH_CARDUP_PEND)) nh->flag |= NH_HW_OK;
+            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+            ghwRoute.nd6ChangeReadyDelCnt++;
+            hwRoute6ReadyTableDelete(dest);
+        }
+        if ((nh->flag & NH_HW_OK) == 0) return;
+        ghwRoute.nd6changeRouteDelCnt++;
+        hwUpdateRoute6Del(nh);
+        if (dest != nullptr) hwTunWithdrawAll(&dest->tunList);
+    });
+}
+
+// Every path to the address, whatever its VRF, is written again.
+void changeReaddRoutes(const uint8_t* address) {
+    hwNd6EachPathAt(address, [](Nh6* nh) {
+        if (deleting(nh)) {
+            hwNeighReadyAppend(nh->pDestEntry);  // its delete goes out with the next flush
+            return;
+        }
+        ghwRoute.nd6changeRouteAddCnt++;
+        hwNexthopMarkAdd(nh);
+        HwRoute6Dest* dest = nh->pDestEntry;
+        if (hwNeighReadyAppend(dest)) ghwRoute.nd6changeReadyAddCnt++;
+        if (dest != nullptr) bindRouteTunnels(dest);
+    });
+}
+
+int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
+    ghwRoute.nd6AddChangeCnt++;
+    const HwL2vpn6Towards l2vpnAtAddress{nd->nextHop};
+
+    // Withdraw everything that used the old MAC.
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
+    hwTunWithdrawAll(&nd->tunList);
+    changeWithdrawRoutes(nd);
+    if (held(nd)) {
+        unhold(nd);
+        ghwRoute.nd6ChangeArpSwDelCnt++;
+    } else {
+        hwUpdateNd6Del(nd);
+    }
+
+    // Rewrite the host entry and everything through it.
+    std::memcpy(nd->macAddr, r->macAddr, sizeof nd->macAddr);
+    nd->outPort = r->outPort;
+    nd->ifUnit = r->ifUnit;
+    nd->subIfUnit = r->subIfUnit;
+    (void)hwUpdateNd6Add(nd);
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
+    bindNeighbourTunnels(nd);
+    changeReaddRoutes(nd->nextHop);
+    return 0;
+}
+
+// ---- add: new neighbour ---------------------------------------------------------
+
+// Layer-2 VPN entries towards the address leave the pend list and are
+// written; the released ones take back their count on the public next hop
+// (as on the IPv4 side).
+void newReleaseL2vpn(HwNd6Node* nd) {
+    const HwL2vpn6Towards mine{nd->nextHop};
+    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
+        e->status = hwStatusIdle;
+        hwRouteL2vpnTablePendDelete(e);
+        if (e->publicNexthop != nullptr) static_cast<Nh6*>(e->publicNexthop)->l2vpnRefCnt++;
+    });
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
+}
+
+void newAddRoutes(HwNd6Node* nd) {
+    hwNd6EachPendingPath(nd, [](Nh6* nh) {
+        ghwRoute.nd6AddNormalPendDelCnt++;
+        hwNeighUnpend(nh);
+        hwRoute6IndirectPendDel(nh->pDestEntry, 0);
+    });
+    newReleaseL2vpn(nd);
+    bindNeighbourTunnels(nd);
+    hwNd6EachPath(nd, [](Nh6* nh) {
+        ghwRoute.nd6AddHardRouteCnt++;
+        nh->flag &= ~NH_WAIT_PRIVATE_ARP;
+        hwNexthopMarkAdd(nh);
+        HwRoute6Dest* dest = nh->pDestEntry;
+        if (hwNeighReadyAppend(dest)) ghwRoute.nd6AddReadyAddCnt++;
+        hwRoute6IndirectRtAdd(dest);
+        hwRoute6PublicTake(nh, NH_HOLDS_PUBLIC_ARP);
+        if (dest != nullptr) bindRouteTunnels(dest);
+    });
+}
+
+int nd6AddNew(const HwNd6Node* r) {
+    HwNd6Node* nd = hwNd6NodeAlloc();
+    if (nd == nullptr) {
+        LOG("[hwNd6Add]=>ERROR: hwNd6 node alloc fail.");
+        ghwRoute.nd6AddNoMemErrCnt++;
+        return -1;
+    }
+    *nd = *r;
+    hwListInit(&nd->tunList);
+    hwNd6TableAdd(nd);
+    if (nd->flag & ARP_FLAG_LOCAL) return 0;  // the router's own addresses are stored only
+
+    ghwRoute.nd6AddHardwareCnt++;
+    if (hwUpdateNd6Add(nd) != 0) {
+        LOG("[hwNd6Add]=>ERROR: hwUpdateNd6Add error.");
+        return -1;
+    }
+    newAddRoutes(nd);
+    return 0;
+}
+
+// ---- delete ---------------------------------------------------------------------
+
+void cardupFix(Nh6* nh) {
+    if ((nh->flag & NH_CARDUP_PEND) == 0) return;
+    ghwRoute.nd6DelCardupAddCnt++;
+    if (nh->flag & NH_OP_ADD) {
+        ghwRoute.nd6DelCardupRtAddCnt++;
+        nh->flag = (nh->flag | NH_HW_OK) & ~NH_OP_ADD;
+    }
+    if (nh->flag & NH_OP_VPN_ADD) {
+        ghwRoute.nd6DelCardupVpnAddCnt++;
+        nh->flag = (nh->flag | NH_VPN) & ~NH_OP_VPN_ADD;
+    }
+    nh->flag &= ~NH_CARDUP_PEND;
+}
+
+void lostWhileDeleting(HwNd6Node* nd, Nh6* nh) {
+    ghwRoute.nd6DelProtoDelCnt++;
+    hold(nd);
+    nh->flag |= NH_NEIGH_LOST;
+    if (nh->flag & NH_VPN) nh->flag |= NH_VPN_NEIGH_LOST;
+    if (hwNeighPend(nh)) ghwRoute.nd6DelProtoPendDelCnt++;
+}
+
+void lostInHardware(HwNd6Node* nd, Nh6* nh) {
+    ghwRoute.nd6DelRtDelCnt++;
+    hold(nd);
+    nh->flag |= NH_NEIGH_LOST | NH_OP_HW_DEL;
+    if (nh->flag & NH_VPN) {
+        ghwRoute.nd6DelVpnDelCnt++;
+        nh->flag |= NH_VPN_NEIGH_LOST;
+        nh->extFlag |= NH_EXT_VPN_WITHDRAWN;
+    }
+    HwRoute6Dest* dest = nh->pDestEntry;
+    if (hwNeighReadyAppend(dest)) ghwRoute.nd6DelReadyAddCnt++;
+    hwRoute6IndirectRtDel(dest);
+    hwRouteNd6DelProcess(dest, nh);
+    ghwRoute.nd6DelRoutePendAddCnt++;
+    hwNeighPend(nh);
+}
+
+void lostNexthop(HwNd6Node* nd, Nh6* nh) {
+    if (nh->flag & NH_OP_DEL) return lostWhileDeleting(nd, nh);
+    cardupFix(nh);
+    if (nh->privateArpRefCnt != 0) {
+        ghwRoute.nd6DelPrivateRefCnt++;
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>privateArpRefCnt is %d public route can not delete.",
+                     int(nh->privateArpRefCnt));
+        nh->flag |= NH_WAIT_PRIVATE_ARP;
+        hold(nd);
+        return;
+    }
+    if (nh->l2vpnRefCnt != 0) {
+        ghwRoute.nd6DelL2vpnRefCnt++;
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>l2vpnRefCnt is %d public route can not delete.",
+                     int(nh->l2vpnRefCnt));
+        nh->flag |= NH_WAIT_L2VPN_ARP;
+        hold(nd);  // as on the IPv4 side: the flush needs the record to write the path's delete later
+        return;
+    }
+    if (nh->flag & NH_HW_OK) return lostInHardware(nd, nh);
+    ghwRoute.nd6DelRtNoSucCnt++;
+    hwRouteNd6DelProcess(nullptr, nh);
+    if (hwNeighPend(nh)) ghwRoute.nd6DelRtNoSucPendAddCnt++;
+}
+
+// Only an entry that was not already waiting gives back its public count.
+void lostL2vpn(HwRouteL2vpnNode* e) {
+    const bool wasWaiting = hwL2vpnWaiting(e);
+    hwUpdateL2vpnDel(e);
+    if (!wasWaiting) hwRouteL2vpnArpDelProcess(e);
+    hwL2vpnWait(e);
+}
+
+}  // namespace
+
+int hwNd6Add(HwNd6Node* request) {
+    if (request == nullptr || zero(request->nextHop, 16) || request->ifUnit == 0 || zero(request->macAddr, 6)) {
+        ghwRoute.nd6AddParamErrCnt++;
+        LOG("[hwNd6Add]=>ERROR: hwNd6Add receive invalid message.");
+        return -1;
+    }
+    ghwRoute.nd6AddNormalCnt++;
+    logRequest("[hwNd6Add]=>", "nd6 add", request, true);
+
+    HwNd6Node* nd = hwNd6TableLookup(request);
+    if (nd == nullptr) return nd6AddNew(request);
+    if (nd->flag & ARP_FLAG_LOCAL) {
+        ghwRoute.nd6AddLocalErrCnt++;
+        return 0;
+    }
+    if (std::memcmp(nd->macAddr, request->macAddr, 6) == 0 && nd->outPort == request->outPort) return nd6AddSame(nd);
+    return nd6AddChanged(nd, request);
+}
+
+int hwNd6Del(HwNd6Node* request) {
+    if (request == nullptr || zero(request->nextHop, 16)) {
+        ghwRoute.nd6DelParamErrCnt++;
+        LOG("[hwNd6Del]=>ERROR: receive invalid message.");
+        return -1;
+    }
+    logRequest("", "nd6 delete", request, false);
+    HwNd6Node* nd = hwNd6TableLookup(request);
+    if (nd == nullptr) {
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>ERROR:no found arp entry.");
+        ghwRoute.nd6DelNoEntryErrCnt++;
+        return -1;
+    }
+    // Not in hardware (a local record among them): nothing depends on it.
+    if (!inHardware(nd)) {
+        ghwRoute.nd6DelStateNoSuccessCnt++;
+        if (!held(nd)) nd6Free(nd);
+        return 0;
+    }
+    ghwRoute.nd6DelNormalDelCnt++;
+    if (hwUpdateNd6Del(nd) == -1) {
+        ghwRoute.nd6DelHwFailCnt++;
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>ERROR: hwUpdateNd6Del error !");
+        return -1;
+    }
+
+    // Dependents.
+    hwNd6EachPath(nd, [nd](Nh6* nh) { lostNexthop(nd, nh); });
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpn6Towards{nd->nextHop}, lostL2vpn);
+    hwRouteTunDestroyAll(&nd->tunList);
+
+    // Held until the flush has removed the routes that still use it.
+    if (held(nd)) {
+        ghwRoute.nd6DelRtRelateCnt++;
+        return 0;
+    }
+    ghwRoute.nd6DelSwDelCnt++;
+    nd6Free(nd);
+    return 0;
+}
+
+int hwRouteNd6DelProcess(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop) {
+    // Only the neighbour count: the path itself still rides on its public route.
+    hwRoute6PublicRelease(nexthop, NH_HOLDS_PUBLIC_ARP, hwPublicNd6DelCascade);
+    if (dest != nullptr) hwRouteTunDestroyAll(&dest->tunList);
+    return 0;
+}

@@ -110,6 +110,14 @@ bool malformedRoute(uint32_t objectId, const uint8_t* bytes, uint32_t len) {
     RouteHeaderShape h{};
     if (!routeHeaderShape(objectId, &h)) return false;
     if (len == 0) return true;
+    // A tunnel entry (its record flagged as one) is a fixed-size buffer whose
+    // nextHopNum counts the usable paths of the carrying route while one
+    // record travels: it is not described by its record count.
+    if (len >= h.len + 4) {
+        const uint32_t recFlags = uint32_t(bytes[h.len]) << 24 | uint32_t(bytes[h.len + 1]) << 16 |
+                                  uint32_t(bytes[h.len + 2]) << 8 | bytes[h.len + 3];
+        if (recFlags & 0x08) return false;
+    }
     for (uint32_t at = 0; at < len;) {
         uint32_t entryLen = 0;
         if (!entryWellFormed(h, bytes + at, len - at, &entryLen)) return true;

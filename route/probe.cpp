@@ -1,6 +1,8 @@
-// Next-hop resolution probes: one ICMP echo request to an IPv4 next hop that
-// has no neighbour yet makes the kernel resolve it, and the neighbour add
-// then releases whatever waited for it. The reply is never read.
+// Next-hop resolution probes: one ICMP echo request to an IPv4 next hop (or
+// ICMPv6 echo request to an IPv6 one) that has no neighbour yet makes the
+// kernel resolve it, and the neighbour add then releases whatever waited for
+// it. The reply is never read.
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -43,6 +45,44 @@ int socketTransport(const uint8_t* icmp, int len, const void* sockaddrIn, int ad
 }
 
 HwProbeTransport gTransport = socketTransport;
+
+constexpr uint8_t ICMP6_ECHO_REQUEST = 128;
+
+// The ICMPv6 transport. The kernel fills in the checksum of a raw ICMPv6
+// socket (it covers the source address, which only the kernel chooses), and
+// reads only the standard part of the address record: the VRF word after it
+// is for the platform's stack.
+int socket6Transport(const uint8_t* icmp, int len, const void* sockaddrIn6, int addrLen) {
+    int fd = socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+    int on = 1;
+    if (ioctl(fd, FIONBIO, &on) != 0) {
+        PROBE_LOG("Warning: couldn't set non-blocking I/O");
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    int sent = int(sendto(fd, icmp, size_t(len), 0, static_cast<const sockaddr*>(sockaddrIn6), socklen_t(addrLen)));
+    close(fd);
+    return sent;
+}
+
+HwProbeTransport gTransport6 = socket6Transport;
+
+// The destination of an ICMPv6 probe: the standard IPv6 address record, the
+// scope of the outgoing interface, and the VRF in the word that follows it,
+// in the machine's own byte order, as the IPv4 probe carries it in its padding.
+struct Probe6Address {
+    sockaddr_in6 sin6;
+    uint32_t vrfId;
+};
+static_assert(sizeof(Probe6Address) == sizeof(sockaddr_in6) + 4);
+
+void probe6Address(Probe6Address* to, const uint8_t* address, uint32_t vrfId, uint32_t ifIndex) {
+    std::memset(to, 0, sizeof(*to));
+    to->sin6.sin6_family = AF_INET6;
+    std::memcpy(&to->sin6.sin6_addr, address, 16);
+    to->sin6.sin6_scope_id = ifIndex;
+    to->vrfId = vrfId;
+}
 
 // The destination of a probe. The platform's stack takes the VRF from the
 // first four bytes of the address padding, in the machine's own byte order.
@@ -149,6 +189,28 @@ int hwPingSend(uint32_t address, uint32_t vrfId) {
     return 0;
 }
 
+int hwPing6Send(const uint8_t* address, uint32_t vrfId, uint32_t ifUnit) {
+    if (address == nullptr) return -1;
+    uint32_t ifIndex = 0;
+    (void)kivIndexTrans(ifUnit, HW_TRANS_IF_INDEX, &ifIndex);
+    Probe6Address to;
+    probe6Address(&to, address, vrfId, ifIndex);
+    // Echo request without payload; the kernel computes the checksum.
+    uint8_t icmp[ICMP_ECHO_LEN] = {ICMP6_ECHO_REQUEST, 0, 0, 0, uint8_t(PROBE_ID >> 8), uint8_t(PROBE_ID & 0xff), 0, 0};
+    char text[INET6_ADDRSTRLEN];
+    if (inet_ntop(AF_INET6, address, text, sizeof text) == nullptr) text[0] = '\0';
+    PROBE_LOG("Send icmpv6 echo request to %s", text);
+    if (gTransport6(icmp, ICMP_ECHO_LEN, &to, int(sizeof(to))) != ICMP_ECHO_LEN) {
+        PROBE_LOG("Warning: Can't send icmpv6 echo request.");
+        return -1;
+    }
+    return 0;
+}
+
+void hwPing6SetTransport(HwProbeTransport transport) {
+    gTransport6 = transport != nullptr ? transport : socket6Transport;
+}
+
 int hwRoutePendCheck(void) {
     routePendProbe();
     ilmPendProbe();
@@ -157,15 +219,19 @@ int hwRoutePendCheck(void) {
 }
 
 int hwRoute6PendCheck(void) {
-    // IPv6 next hops are not probed: the kernel reports their neighbours by
-    // itself. Only the interface index is asked for.
+    // The front of each IPv6 pending bucket, as for IPv4: an IPv6 next hop
+    // gets an ICMPv6 echo request (rather than waiting for the kernel to
+    // resolve it by itself, which on a quiet link may never happen), an IPv4
+    // next hop of an IPv6 route an ICMP one.
     for (HwListLink& bucket : ghwRoute.pend6Table) {
         HwRoute6Nexthop* nh = hwListFirst<&HwRoute6Nexthop::pendLink>(&bucket);
         if (nh == nullptr) continue;
         bool up = interfaceUp(nh->ifUnit);
         if (allZero(nh->nextHop, 16) || !up) continue;
-        uint32_t ifIndex = 0;
-        kivIndexTrans(nh->ifUnit, HW_TRANS_IF_INDEX, &ifIndex);
+        if (nh->afNextHop == HW_AF_INET)
+            hwPingSend(ip4At(nh->nextHop), nh->nVrfId);
+        else
+            hwPing6Send(nh->nextHop, nh->nVrfId, nh->ifUnit);
     }
     return 0;
 }

@@ -11,14 +11,26 @@
 
 const HwPublicCascade hwPublicRouteDelCascade = {
     &HwRouteGlobal::rtDelNoSucPublic4DelCnt, &HwRouteGlobal::rtDelNoSucPublicVpn4DelCnt,
-    &HwRouteGlobal::rtDelNoSucPublic6DelCnt, &HwRouteGlobal::rtDelNoSucPublicVpn6DelCnt};
+    &HwRouteGlobal::rtDelNoSucPublic6DelCnt, &HwRouteGlobal::rtDelNoSucPublicVpn6DelCnt, nullptr, nullptr};
 const HwPublicCascade hwPublic6RouteDelCascade = {
     &HwRouteGlobal::rt6DelNoSucPublic4DelCnt, &HwRouteGlobal::rt6DelNoSucPublicVpn4DelCnt,
-    &HwRouteGlobal::rt6DelNoSucPublic6DelCnt, &HwRouteGlobal::rt6DelNoSucPublicVpn6DelCnt};
+    &HwRouteGlobal::rt6DelNoSucPublic6DelCnt, &HwRouteGlobal::rt6DelNoSucPublicVpn6DelCnt, nullptr, nullptr};
 const HwPublicCascade hwPublicVpnDelCascade = {nullptr, &HwRouteGlobal::vpnDelNoSucPublic4DelCnt, nullptr,
-                                               &HwRouteGlobal::vpnDelNoSucPublic6DelCnt};
+                                               &HwRouteGlobal::vpnDelNoSucPublic6DelCnt, nullptr, nullptr};
 const HwPublicCascade hwPublic6VpnDelCascade = {nullptr, &HwRouteGlobal::vpn6DelNoSucPublic4DelCnt, nullptr,
-                                                &HwRouteGlobal::vpn6DelNoSucPublic6DelCnt};
+                                                &HwRouteGlobal::vpn6DelNoSucPublic6DelCnt, nullptr, nullptr};
+
+// Only the neighbour count moves on an ND6 loss; its withdrawals have counters of their own.
+namespace {
+const HwPublicWithdrawCounters kPublic4Nd6Counters = {
+    &HwRouteGlobal::nd6DelPublicRt4DelCnt, &HwRouteGlobal::nd6DelPublicVpn4DelCnt,
+    &HwRouteGlobal::nd6DelPublicReadyAddCnt, &HwRouteGlobal::nd6DelRoutePublicPend4AddCnt};
+const HwPublicWithdrawCounters kPublic6Nd6Counters = {
+    &HwRouteGlobal::nd6DelPublicRt6DelCnt, &HwRouteGlobal::nd6DelPublicVpn6DelCnt,
+    &HwRouteGlobal::nd6DelPublicReady6AddCnt, &HwRouteGlobal::nd6DelRoutePublicPend6AddCnt};
+}  // namespace
+const HwPublicCascade hwPublicNd6DelCascade = {nullptr, nullptr, nullptr, nullptr, &kPublic4Nd6Counters,
+                                               &kPublic6Nd6Counters};
 
 namespace {
 
@@ -94,10 +106,10 @@ void releaseAny(Priv* nh, uint32_t bits, const HwPublicCascade& c) {
     }
     if (nh->publicFamily == HW_AF_INET)
         release(static_cast<HwRouteNexthop*>(nh->publicRoute), &nh->flag, bits, c.routeDel4, c.vpnDel4,
-                hwPublic4ArpCounters);
+                c.withdraw4 != nullptr ? *c.withdraw4 : hwPublic4ArpCounters);
     else if (nh->publicFamily == HW_AF_INET6)
         release(static_cast<HwRoute6Nexthop*>(nh->publicRoute), &nh->flag, bits, c.routeDel6, c.vpnDel6,
-                hwPublic6ArpCounters);
+                c.withdraw6 != nullptr ? *c.withdraw6 : hwPublic6ArpCounters);
 }
 
 template <class Priv>

@@ -14,6 +14,7 @@ enum HwAbnKind : uint8_t {
     HW_ABN_NONE = 0,
     HW_ABN_ROUTE4 = 1,  // a destination: vrf, address (first 4 bytes), mask
     HW_ABN_ARP = 2,     // a neighbour host entry: vrf, address
+    HW_ABN_ROUTE6 = 3,  // an IPv6 destination: vrf, address (16 bytes), prefix length
     HW_ABN_KINDS = 8    // room for the ILM, layer-2 VPN, tunnel and IPv6 kinds
 };
 
@@ -68,7 +69,9 @@ void hwAbnormalReset(void);
 // Keys of the IPv4 kinds.
 HwAbnKey hwAbnRoute4Key(uint32_t vrf, uint32_t destIp, uint32_t mask);
 HwAbnKey hwAbnArpKey(uint32_t vrf, uint32_t address);
+HwAbnKey hwAbnRoute6Key(uint32_t vrf, const uint8_t* destIpAddr, uint32_t prefixLen);
 
 // The hooks of the IPv4 kinds, registered at start-up.
 HwAbnResult hwRouteAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwArpAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
+HwAbnResult hwRoute6AbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);

@@ -22,3 +22,7 @@ constexpr int32_t HW_DBG_ROUTE = 2;     // route, VPN, ILM, L2VPN, tunnel, hardw
 constexpr int32_t HW_DBG_NEIGH = 3;     // ARP and ND6 add and delete
 constexpr int32_t HW_DBG_IFACE = 4;     // interface up/down
 constexpr int32_t HW_DBG_PROBE = 5;     // probe sending
+
+// Whether a line of this category and level would be written, so that a
+// caller can skip formatting costly arguments (address texts) when it would not.
+bool hwRouteDebugOn(uint32_t category, int32_t level);

@@ -41,6 +41,7 @@ extern uint32_t hwRoute6FlushFailRun;  // IPv6 likewise
 extern uint32_t hwRouteFlushSoloCnt;   // IPv4 batches that carried one destination on its own
 extern uint32_t hwRoute6FlushSoloCnt;  // IPv6 likewise
 extern uint32_t hwRouteDelDeferCnt;    // IPv4 deletes left for a later batch
+extern uint32_t hwRoute6DelDeferCnt;   // IPv6 likewise
 
 void hwRouteUpdate(void);
 

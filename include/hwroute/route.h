@@ -29,6 +29,8 @@ void hwRoute6PrintLable(const HwRoute6Nexthop* nexthop);
 
 // Probing.
 int hwPingSend(uint32_t address, uint32_t vrfId);
+// ICMPv6 echo request to a 16-byte address in VRF vrfId, out of interface unit ifUnit.
+int hwPing6Send(const uint8_t* address, uint32_t vrfId, uint32_t ifUnit);
 uint16_t checksum(const void* buf, int len);
 int hwRoutePendCheck(void);
 int hwRoute6PendCheck(void);
@@ -39,6 +41,9 @@ int hwRoute6PendCheck(void);
 // record (VRF in its padding) and returns what the send returned.
 using HwProbeTransport = int (*)(const uint8_t* icmp, int len, const void* sockaddrIn, int addrLen);
 void hwPingSetTransport(HwProbeTransport transport);
+// The same for ICMPv6 probes: the 8-byte echo request and the destination
+// address record (sockaddr_in6 followed by the VRF word).
+void hwPing6SetTransport(HwProbeTransport transport);
 
 // Counts of a private path on its public next hop (the NH_HOLDS_PUBLIC* bits
 // say which it holds). Take raises the counts named by `bits` that the path
@@ -46,16 +51,22 @@ void hwPingSetTransport(HwProbeTransport transport);
 // public route waits on reaches 0, completes the public route's deferred
 // delete (route, label part) or withdrawal (neighbour lost). A count found at
 // 0 while a path holds it is an imbalance: counted and logged, never wrapped.
+struct HwPublicWithdrawCounters;
 struct HwPublicCascade {
     uint32_t HwRouteGlobal::*routeDel4;  // deferred route delete of an IPv4 public next hop
     uint32_t HwRouteGlobal::*vpnDel4;    // deferred label delete of an IPv4 public next hop
     uint32_t HwRouteGlobal::*routeDel6;
     uint32_t HwRouteGlobal::*vpnDel6;
+    // Withdrawal counters of a public next hop whose last neighbour user let
+    // it go; null: the ARP delete's.
+    const HwPublicWithdrawCounters* withdraw4;
+    const HwPublicWithdrawCounters* withdraw6;
 };
 extern const HwPublicCascade hwPublicRouteDelCascade;   // a private IPv4 path deleted
 extern const HwPublicCascade hwPublic6RouteDelCascade;  // a private IPv6 path deleted
 extern const HwPublicCascade hwPublicVpnDelCascade;     // a private label part withdrawn
 extern const HwPublicCascade hwPublic6VpnDelCascade;
+extern const HwPublicCascade hwPublicNd6DelCascade;     // a private IPv6 path lost its ND6 neighbour
 void hwRoutePublicTake(HwRouteNexthop* nexthop, uint32_t bits);
 void hwRoute6PublicTake(HwRoute6Nexthop* nexthop, uint32_t bits);
 void hwRoutePublicRelease(HwRouteNexthop* nexthop, uint32_t bits, const HwPublicCascade& cascade);

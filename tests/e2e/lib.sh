@@ -117,6 +117,32 @@ def lastof(**kw):
     return found[-1] if found else {}
 def has(**kw):
     return any(all(r.get(k) == v for k, v in kw.items()) for r in all_entries())
+def ip6(b, o):
+    import ipaddress
+    return str(ipaddress.IPv6Address(bytes(b[o:o + 16])))
+def entries6(c):
+    # IPv6 route entries of a call (object 339), walked by their size byte
+    b, pos, out = c['bytes'], 0, []
+    while c['objectId'] == 339 and pos + 36 <= len(b):
+        size = b[pos + 27] * 4
+        if size < 36:
+            break
+        out.append(b[pos:pos + size])
+        pos += size
+    return out
+def entry6(e):
+    r = {'dest': ip6(e, 8), 'len': e[24], 'num': e[25]}
+    if len(e) >= 100:
+        r.update({'nhFlags': u32(e, 36), 'nh': ip6(e, 40), 'port': u32(e, 72), 'ipPort': u32(e, 76),
+                  'mac': mac(e, 80), 'op': e[94]})
+    return r
+def all_entries6():
+    return [entry6(e) for c in calls if c['result'] == 0 for e in entries6(c)]
+def lastof6(**kw):
+    found = [r for r in all_entries6() if all(r.get(k) == v for k, v in kw.items())]
+    return found[-1] if found else {}
+def has6(**kw):
+    return any(all(r.get(k) == v for k, v in kw.items()) for r in all_entries6())
 print(eval(sys.argv[2]))
 PY
 }

@@ -36,7 +36,23 @@ int captureProbe(const uint8_t* icmp, int len, const void* sockaddrIn, int /*add
     HwTest::probes.push_back({ntohl(sin.sin_addr.s_addr), vrf, std::vector<uint8_t>(icmp, icmp + len)});
     return len;
 }
+
+// An ICMPv6 probe: the standard address record, then the VRF word.
+int captureProbe6(const uint8_t* icmp, int len, const void* addr, int addrLen) {
+    HwTestProbe6 p{};
+    sockaddr_in6 sin6;
+    std::memcpy(&sin6, addr, sizeof(sin6));
+    std::memcpy(p.address, &sin6.sin6_addr, 16);
+    p.scopeId = sin6.sin6_scope_id;
+    if (addrLen >= int(sizeof(sin6) + 4)) std::memcpy(&p.vrfId, static_cast<const uint8_t*>(addr) + sizeof(sin6), 4);
+    p.addrLen = addrLen;
+    p.icmp.assign(icmp, icmp + len);
+    HwTest::probes6.push_back(p);
+    return len;
+}
 }  // namespace
+
+std::vector<HwTestProbe6> HwTest::probes6;
 
 void HwTest::SetUp() {
     simReset();
@@ -45,6 +61,8 @@ void HwTest::SetUp() {
     simDebugCapture(&logs);
     probes.clear();
     hwPingSetTransport(captureProbe);
+    probes6.clear();
+    hwPing6SetTransport(captureProbe6);
     reinit(HwTestSizes{});
 }
 
@@ -53,6 +71,7 @@ void HwTest::TearDown() {
     EXPECT_EQ(simHwMalformedCount(), 0u) << "the simulated hardware refused a malformed route entry";
     simDebugCapture(nullptr);
     hwPingSetTransport(nullptr);
+    hwPing6SetTransport(nullptr);
     releaseAll();
     simReset();
 }

@@ -19,6 +19,14 @@ struct HwTestProbe {
     std::vector<uint8_t> icmp;
 };
 
+struct HwTestProbe6 {
+    uint8_t address[16];
+    uint32_t scopeId;   // kernel interface index of the outgoing interface
+    uint32_t vrfId;     // from the word after the address record
+    int addrLen;
+    std::vector<uint8_t> icmp;
+};
+
 struct HwTestSizes {
     int32_t routeMax = 64;
     int32_t arpNum = 64;
@@ -49,6 +57,7 @@ protected:
 public:
     // Probes the daemon would have sent, in order.
     static std::vector<HwTestProbe> probes;
+    static std::vector<HwTestProbe6> probes6;
 };
 
 // Bytes from a hex string ("00 01 ff" or "0001ff").

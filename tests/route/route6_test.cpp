@@ -1,0 +1,300 @@
+// IPv6 route add and delete where they differ from IPv4: re-adds before the
+// flush, local ordinals, IPv4 next hops of IPv6 routes, and ICMPv6 probing.
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "hwroute/bewriter.h"
+#include "hwroute/flags.h"
+#include "hwroute/hardware.h"
+#include "hwroute/neighbour.h"
+#include "hwroute/route.h"
+#include "hwroute/tables.h"
+#include "hwtest.h"
+
+namespace {
+
+struct Path6 {
+    const char* dest = "2001:db8:100::";
+    uint8_t len = 48;
+    const char* gw = "2001:db8:1::2";
+    uint32_t ifUnit = 5;
+    uint8_t proto = 9;
+    uint8_t weight = 1;
+    uint8_t af = 10;  // 2: the first four bytes of `gw` hold an IPv4 address
+};
+
+class Route6Test : public HwTest {
+protected:
+    void SetUp() override {
+        HwTest::SetUp();
+        platformConfig(R"({"interfaces": {
+            "5": {"endType": 6, "operState": 1, "vlan": 10, "mac": "02:00:00:00:00:05"},
+            "7": {"endType": 6, "operState": 2, "vlan": 0, "mac": "02:00:00:00:00:07"}}})");
+    }
+    struct Req {
+        HwRoute6Dest d{};
+        HwRoute6Nexthop n{};
+        explicit Req(const Path6& p) {
+            inet_pton(AF_INET6, p.dest, d.destIpAddr);
+            d.prefixLen = p.len;
+            if (p.af == 2)
+                inet_pton(AF_INET, p.gw, n.nextHop);
+            else
+                inet_pton(AF_INET6, p.gw, n.nextHop);
+            n.afNextHop = p.af;
+            n.ifUnit = p.ifUnit;
+            n.protoId = p.proto;
+            n.weight = p.weight;
+        }
+    };
+    static int add(const Path6& p) {
+        Req r(p);
+        return hwRoute6RouteAdd(&r.d, &r.n, 0, nullptr);
+    }
+    static int del(const Path6& p) {
+        Req r(p);
+        return hwRoute6RouteDel(&r.d, &r.n);
+    }
+    static HwRoute6Nexthop* find(const Path6& p) {
+        Req r(p);
+        return hwRoute6NexthopTableLookup(hwRoute6DestTableLookup(&r.d), &r.n);
+    }
+    static void nd6(const char* addr) {
+        HwNd6Node r{};
+        inet_pton(AF_INET6, addr, r.nextHop);
+        r.ifUnit = 5;
+        r.outPort = 7;
+        std::memcpy(r.macAddr, "\x02\x00\x00\x00\x0a\xaa", 6);
+        r.status = hwStatusIdle;
+        ASSERT_EQ(hwNd6Add(&r), 0);
+    }
+    static HwArpNode arpReq(const char* addr) {
+        HwArpNode r{};
+        r.nextHop = ip4(addr);
+        r.ifUnit = 5;
+        r.outPort = 8;
+        std::memcpy(r.mac, "\x02\x00\x00\x00\x0b\xbb", 6);
+        r.status = hwStatusIdle;
+        return r;
+    }
+    std::vector<uint8_t> last6() const {
+        for (auto it = hwCalls().rbegin(); it != hwCalls().rend(); ++it)
+            if (it->objectId == HW_OBJ_ROUTE6) return it->data;
+        return {};
+    }
+    std::size_t count6() const {
+        std::size_t n = 0;
+        for (const SimHwCall& c : hwCalls()) n += c.objectId == HW_OBJ_ROUTE6;
+        return n;
+    }
+};
+
+// A path deleted and added again before the flush: unlike IPv4, the same
+// weight changes nothing at all (the destination stays queued and the flush
+// writes the path as unchanged); another weight goes out at once, unless the
+// path is its destination's only one.
+TEST_F(Route6Test, ReaddBeforeFlush) {
+    struct Row {
+        const char* what;
+        bool secondPath;
+        uint8_t newWeight;
+        std::size_t directCalls;  // route calls at the re-add
+        uint32_t HwRouteGlobal::*counter;
+    };
+    const Row rows[] = {
+        {"same weight", false, 1, 0, &HwRouteGlobal::rt6AddNoArpDelCnt},
+        {"new weight, equal to the other path", true, 2, 2, &HwRouteGlobal::rt6AddNoSameMetricCnt},
+        {"new weight, only path", false, 2, 0, &HwRouteGlobal::rt6AddNoSameMetricNoDoCnt},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        reinit({});
+        nd6("2001:db8:1::2");
+        nd6("2001:db8:1::3");
+        const Path6 p;
+        ASSERT_EQ(add(p), 0);
+        if (r.secondPath) {
+            ASSERT_EQ(add(Path6{.gw = "2001:db8:1::3", .weight = 2}), 0);  // a standby until the re-add
+        }
+        hwRouteUpdate();
+        ASSERT_EQ(del(p), 0);
+        simClearHwCalls();
+        Path6 again = p;
+        again.weight = r.newWeight;
+        EXPECT_EQ(add(again), 0);
+        EXPECT_EQ(count6(), r.directCalls);
+        EXPECT_EQ(ghwRoute.*r.counter, 1u);
+        EXPECT_EQ(find(p)->weight, r.newWeight);
+        EXPECT_FALSE(find(p)->flag & NH_OP_DEL);
+        hwRouteUpdate();
+        EXPECT_TRUE(find(p)->flag & NH_HW_OK);
+        EXPECT_EQ(ghwRoute.hwOkRoute6Cnt, r.secondPath ? 2u : 1u);
+    }
+}
+
+// Local paths are numbered from 1 in their weight, whatever they came with.
+TEST_F(Route6Test, LocalPathsAreNumberedFromOne) {
+    for (const char* gw : {"2001:db8:1::1", "2001:db8:1::5", "2001:db8:1::9"})
+        ASSERT_EQ(add(Path6{.gw = gw, .proto = 2, .weight = 7}), 0);
+    EXPECT_EQ(find(Path6{.gw = "2001:db8:1::1", .proto = 2})->weight, 1);
+    EXPECT_EQ(find(Path6{.gw = "2001:db8:1::9", .proto = 2})->weight, 3);
+    ASSERT_EQ(del(Path6{.gw = "2001:db8:1::1", .proto = 2}), 0);  // never in hardware: freed at once
+    EXPECT_EQ(find(Path6{.gw = "2001:db8:1::9", .proto = 2})->weight, 2);
+}
+
+// An IPv6 route through an IPv4 next hop: written at once as a single path
+// when the ARP neighbour is in hardware, probed by ICMP and pended when it
+// is not, withdrawn with the ARP neighbour and written again when it returns.
+TEST_F(Route6Test, IPv4NexthopFollowsItsArpNeighbour) {
+    const Path6 p{.gw = "10.9.0.2", .af = 2};
+    ASSERT_EQ(add(p), 0);
+    EXPECT_EQ(ghwRoute.pendRoute6Cnt, 1u);
+    ASSERT_EQ(probes.size(), 1u);
+    EXPECT_EQ(probes[0].address, ip4("10.9.0.2"));
+    EXPECT_TRUE(probes6.empty());
+
+    HwArpNode arp = arpReq("10.9.0.2");
+    ASSERT_EQ(hwArpAdd(&arp), 0);
+    hwRouteUpdate();
+    std::vector<uint8_t> e = last6();
+    ASSERT_EQ(e.size(), 100u);
+    EXPECT_EQ(e[27], 25);                                          // size
+    EXPECT_EQ(beRead32(&e[40]), ip4("10.9.0.2"));                  // nexthopIp: the IPv4 address
+    EXPECT_EQ(std::vector<uint8_t>(e.begin() + 44, e.begin() + 56), std::vector<uint8_t>(12, 0));
+    EXPECT_EQ(beRead32(&e[72]), 8u);                               // the ARP neighbour's port
+    EXPECT_EQ(e[85], 0xbb);                                        // and MAC
+    EXPECT_EQ(e[94], 1);
+    EXPECT_TRUE(find(p)->flag & NH_HW_OK);
+
+    ASSERT_EQ(hwArpDel(&arp), 0);
+    EXPECT_EQ(last6()[94], 2);  // out at once
+    EXPECT_FALSE(find(p)->flag & NH_HW_OK);
+    EXPECT_EQ(ghwRoute.pendRoute6Cnt, 1u);
+
+    // A second route finds the neighbour resolved and goes out as one path at once.
+    ASSERT_EQ(hwArpAdd(&arp), 0);
+    simClearHwCalls();
+    ASSERT_EQ(add(Path6{.dest = "2001:db8:200::", .gw = "10.9.0.2", .af = 2}), 0);
+    EXPECT_EQ(count6(), 1u);
+    EXPECT_EQ(ghwRoute.rt6AddV4NhopCnt, 1u);
+    hwRouteUpdate();
+    EXPECT_TRUE(find(p)->flag & NH_HW_OK);
+    EXPECT_EQ(ghwRoute.hwOkRoute6Cnt, 2u);
+}
+
+// Written with a neighbour that is not in hardware, the single path has no
+// record: nothing is sent and the path is not taken as present.
+TEST_F(Route6Test, IPv4NexthopWithoutResolvedNeighbourSendsNothing) {
+    const Path6 p{.gw = "10.9.0.2", .af = 2};
+    ASSERT_EQ(add(p), 0);
+    simClearHwCalls();
+    hwUpdateRoute6In4Add(find(p));
+    EXPECT_EQ(count6(), 0u);  // a header claiming a record it does not carry would be misread
+    EXPECT_FALSE(find(p)->flag & NH_HW_OK);
+}
+
+// The per-pass probe: the newest pending next hop of each bucket gets one
+// ICMPv6 echo request with its VRF after the address record; a next hop on
+// a down interface gets none.
+TEST_F(Route6Test, PendCheckProbesTheFrontOfEachBucket) {
+    ASSERT_EQ(add(Path6{.gw = "2001:db8:1::2"}), 0);
+    ASSERT_EQ(add(Path6{.dest = "2001:db8:200::", .gw = "2001:db8:1::2"}), 0);  // same bucket, pended last
+    ASSERT_EQ(add(Path6{.dest = "2001:db8:300::", .gw = "2001:db8:1::3", .ifUnit = 7}), 0);
+    probes6.clear();
+    hwRoute6PendCheck();
+    ASSERT_EQ(probes6.size(), 1u);
+    uint8_t gw[16];
+    inet_pton(AF_INET6, "2001:db8:1::2", gw);
+    EXPECT_EQ(std::memcmp(probes6[0].address, gw, 16), 0);
+    EXPECT_EQ(probes6[0].icmp, hexBytes("80 00 00 00 00 7b 00 00"));
+    EXPECT_EQ(probes6[0].addrLen, 32);
+}
+
+// Every order of public add/delete, labelled private add/delete and the two
+// ND6 neighbours' add/delete (each add before its delete), with a flush after
+// each event: a private IPv6 path always points at a live public route, a
+// public route without users holds no counts, and everything goes in the end
+// (the pools are back where they started).
+TEST_F(Route6Test, PublicCountsBalanceInEveryOrderOfEvents) {
+    const Path6 pub{.gw = "2001:db8:1::2"};
+    const Path6 priv{.dest = "2001:db8:900::", .gw = "2001:db8:2::2"};
+    constexpr uint32_t kVrfPrivate = 5;
+    static const auto reqOf = [](const Path6& p, uint32_t vrf) {
+        Req r(p);
+        r.d.vrfId = vrf;
+        r.n.nVrfId = vrf;
+        return r;
+    };
+    static const auto findIn = [](const Path6& p, uint32_t vrf) {
+        Req r = reqOf(p, vrf);
+        HwRoute6Dest* d = hwRoute6DestTableLookup(&r.d);
+        return d != nullptr ? hwRoute6NexthopTableLookup(d, &r.n) : nullptr;
+    };
+    static const auto nd6Del = [](const char* addr) {
+        HwNd6Node r{};
+        inet_pton(AF_INET6, addr, r.nextHop);
+        hwNd6Del(&r);
+    };
+    enum Ev { PubAdd, PubDel, PrivAdd, PrivDel, NdPubAdd, NdPubDel, NdPrivAdd, NdPrivDel, kEvents };
+    const std::function<void()> run[kEvents] = {
+        [&] { add(pub); },
+        [&] { del(pub); },
+        [&] {
+            Req r = reqOf(priv, kVrfPrivate);
+            r.n.mplsLabelNum = 1;
+            r.n.label1 = 100u << 12 | 0x100 | 64;
+            Req pr(pub);
+            hwRoute6VpnAdd(&r.d, &r.n, HW_AF_INET6, &pr.d, &pr.n);
+        },
+        [&] {
+            Req r = reqOf(priv, kVrfPrivate);
+            hwRoute6RouteDel(&r.d, &r.n);
+        },
+        [] { nd6("2001:db8:1::2"); },
+        [] { nd6Del("2001:db8:1::2"); },
+        [] { nd6("2001:db8:2::2"); },
+        [] { nd6Del("2001:db8:2::2"); },
+    };
+    std::array<int, kEvents> order{};
+    for (int i = 0; i < kEvents; ++i) order[i] = i;
+    int orders = 0;
+    do {
+        bool valid = true;
+        for (int i = 0; i < kEvents && valid; i += 2)
+            valid = std::find(order.begin(), order.end(), i) < std::find(order.begin(), order.end(), i + 1);
+        if (!valid) continue;
+        ++orders;
+        reinit({});
+        const uint32_t dests = hwPoolFreeCount(&ghwRoute.destPool), nhs = hwPoolFreeCount(&ghwRoute.nexthopPool),
+                       nds = hwPoolFreeCount(&ghwRoute.nd6Pool);
+        std::string trace;
+        for (int e : order) {
+            trace += std::to_string(e);
+            run[e]();
+            hwRouteUpdate();
+            HwRoute6Nexthop* pn = find(pub);
+            HwRoute6Nexthop* vn = findIn(priv, kVrfPrivate);
+            if (vn != nullptr) {
+                ASSERT_EQ(vn->publicRoute, pn) << "dangling public route after " << trace;
+                ASSERT_EQ(pn->privateRefCnt, 1u) << trace;
+            } else if (pn != nullptr) {
+                ASSERT_EQ(pn->privateRefCnt + pn->privateMplsRefCnt + pn->privateArpRefCnt, 0u) << trace;
+            }
+        }
+        EXPECT_EQ(find(pub), nullptr) << trace;
+        EXPECT_EQ(findIn(priv, kVrfPrivate), nullptr) << trace;
+        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), dests) << trace;
+        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nhs) << trace;
+        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nd6Pool), nds) << trace;
+        EXPECT_EQ(ghwRoute.publicRefImbalanceCnt, 0u) << trace;
+        if (HasFatalFailure() || HasNonfatalFailure()) return;
+    } while (std::next_permutation(order.begin(), order.end()));
+    EXPECT_EQ(orders, 2520);
+}
+
+}  // namespace
