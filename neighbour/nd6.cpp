@@ -129,11 +129,14 @@ int nd6AddSame(HwNd6Node* nd) {
 
 // ---- add: changed information ---------------------------------------------------
 
+// Through the tunnels of this far endpoint only, in tunnel list order.
 void bindNeighbourTunnels(HwNd6Node* nd) {
-    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTun6ToNeighbour{nd->nextHop}, [nd](HwRouteTunNode* t) {
+    const HwTun6ToNeighbour mine{nd->nextHop};
+    for (HwRouteTunNode* t = hwRouteTunFirstTo(HW_AF_INET6, nd->nextHop); t != nullptr; t = hwRouteTunNextTo(t)) {
+        if (!mine(t)) continue;
         hwRouteTunBind(t, &nd->tunList, nd);
         hwUpdateTunAdd(t);
-    });
+    }
 }
 
 void bindRouteTunnels(HwRoute6Dest* dest) {

@@ -487,11 +487,11 @@ int hwRoute6RouteDel(HwRoute6Dest* destRequest, HwRoute6Nexthop* nexthopRequest)
     if (!normal) normal = notNormalSettle(nh);
     if (normal) return normalDelete(dest, nh);
     // The neighbour logic and the flush finish a path whose neighbour went
-    // away; its public route is let go now, as for any deleted path.
+    // away; its counts on its public route go now, as for any deleted path.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rt6DelArpDelCnt;
         nh->flag |= NH_OP_DEL;
-        hwRoute6PublicRelease(nh, NH_HOLDS_PUBLIC_ALL, hwPublic6RouteDelCascade);
+        hwRoute6PublicRelease(nh, NH_HOLDS_PUBLIC_ON_DELETE, hwPublic6RouteDelCascade);
         return 0;
     }
     return freeAtOnce(dest, nh);
@@ -499,8 +499,8 @@ int hwRoute6RouteDel(HwRoute6Dest* destRequest, HwRoute6Nexthop* nexthopRequest)
 
 int hwRoute6RtDelProcess(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop) {
     if (dest != nullptr) hwRouteTunDestroyAll(&dest->tunList);
-    // The whole path goes: every count it holds on its public route goes
-    // with it, the neighbour count included.
-    hwRoute6PublicRelease(nexthop, NH_HOLDS_PUBLIC_ALL, hwPublic6RouteDelCascade);
+    // The whole path goes: its label and neighbour counts on its public route
+    // go now, its user count when the flush frees it.
+    hwRoute6PublicRelease(nexthop, NH_HOLDS_PUBLIC_ON_DELETE, hwPublic6RouteDelCascade);
     return 0;
 }

@@ -159,11 +159,11 @@ int hwRouteRouteDel(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest) {
     if (normal) return normalDelete(dest, nh);
 
     // 6. The neighbour logic and the flush finish a path whose neighbour went
-    // away; its public route is let go now, as for any deleted path.
+    // away; its counts on its public route go now, as for any deleted path.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rtDelArpDelCnt;
         nh->flag |= NH_OP_DEL;
-        hwRoutePublicRelease(nh, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
+        hwRoutePublicRelease(nh, NH_HOLDS_PUBLIC_ON_DELETE, hwPublicRouteDelCascade);
         return 0;
     }
 
@@ -176,8 +176,8 @@ int hwRouteRtDelProcess(HwRouteDest* dest, HwRouteNexthop* nexthop) {
     // when other paths remain: the tunnels are bound again when a route covers them.
     hwRouteTunDestroyAll(&dest->tunList);
 
-    // The whole path goes: every count it holds on its public route goes
-    // with it, the neighbour count included.
-    hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
+    // The whole path goes: its label and neighbour counts on its public route
+    // go now, its user count when the flush frees it.
+    hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ON_DELETE, hwPublicRouteDelCascade);
     return 0;
 }

@@ -106,6 +106,10 @@ void hwRouteIlmTableDelete(HwRouteIlmNode* node);
 HwRouteIlmNode* hwRouteIlmTableLookup(const HwRouteIlmNode* key);
 void hwRouteIlmTablePendAdd(HwRouteIlmNode* node);
 void hwRouteIlmTablePendDelete(HwRouteIlmNode* node);
+bool hwRouteIlmPending(const HwRouteIlmNode* node);  // on the ILM pend list
+// Tunnels whose far endpoint is `address` (4 bytes for IPv4), in tunnel list order.
+HwRouteTunNode* hwRouteTunFirstTo(uint8_t family, const uint8_t* address);
+HwRouteTunNode* hwRouteTunNextTo(const HwRouteTunNode* tun);
 void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* node);
 void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* node);
 HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* key);

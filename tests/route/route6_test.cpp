@@ -220,13 +220,7 @@ TEST_F(Route6Test, PendCheckProbesTheFrontOfEachBucket) {
 // each event: a private IPv6 path always points at a live public route, a
 // public route without users holds no counts, and everything goes in the end
 // (the pools are back where they started).
-// Disabled: with free pool elements poisoned, the sanitizer build finds a
-// read of a freed public record in some orders (public delete held by its
-// private user, then the private delete: the cascade deletes the public route
-// and the flush frees it before it builds the private path's delete, which
-// still reads the public route for its VRF). Known fault, to be fixed in the
-// public-count code; run with --gtest_also_run_disabled_tests.
-TEST_F(Route6Test, DISABLED_PublicCountsBalanceInEveryOrderOfEvents) {
+TEST_F(Route6Test, PublicCountsBalanceInEveryOrderOfEvents) {
     const Path6 pub{.gw = "2001:db8:1::2"};
     const Path6 priv{.dest = "2001:db8:900::", .gw = "2001:db8:2::2"};
     constexpr uint32_t kVrfPrivate = 5;
