@@ -168,7 +168,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     const HwL2vpnTowards l2vpnAtAddress{address};
 
     // 1-6. Withdraw everything that used the old MAC.
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ilmAtAddress, hwUpdateIlmRouteDel);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteDel);
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&arp->tunList);
     changeReleasePending(arp);
@@ -189,7 +189,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     (void)hwUpdateArpAdd(arp);  // a refusal shows in status and the hardware counters
 
     // 9-13. Write everything again.
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ilmAtAddress, hwUpdateIlmRouteAdd);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteAdd);
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
     hwArpBindNeighbourTunnels(arp);
     changeReaddRoutes(address);
@@ -213,11 +213,12 @@ void newReleasePending(HwArpNode* arp) {
 // ILM entries of this VRF and address leave the pend list and are written.
 void newReleaseIlm(HwArpNode* arp) {
     const HwIlmTowards mine{arp->vpnVrfid, arp->nextHop, false};
-    hwEachWhere<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, mine, [](HwRouteIlmNode* ilm) {
-        ilm->status = hwStatusIdle;
-        hwRouteIlmTablePendDelete(ilm);
-    });
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, mine, hwUpdateIlmRouteAdd);
+    hwIlmEachAt<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, hwRouteIlmPendFirstAt(arp->nextHop), mine,
+                                           [](HwRouteIlmNode* ilm) {
+                                               ilm->status = hwStatusIdle;
+                                               hwRouteIlmTablePendDelete(ilm);
+                                           });
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop), mine, hwUpdateIlmRouteAdd);
 }
 
 // Layer-2 VPN entries towards the address leave the pend list and are written. An entry holds one count

@@ -154,7 +154,8 @@ int hwArpDel(HwArpNode* request) {
     hwArpEachNexthop(arp, [arp](HwRouteNexthop* nh) { lostNexthop(arp, nh); });
     hwArpEachNexthop6(arp, lostNexthop6);
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpnTowards{arp->nextHop}, lostL2vpn);
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, lostIlm);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop),
+                                       HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, lostIlm);
     hwRouteTunDestroyAll(&arp->tunList);
 
     // 11. Held until the flush has removed the routes that still use it.

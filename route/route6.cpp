@@ -487,7 +487,8 @@ int hwRoute6RouteDel(HwRoute6Dest* destRequest, HwRoute6Nexthop* nexthopRequest)
     if (!normal) normal = notNormalSettle(nh);
     if (normal) return normalDelete(dest, nh);
     // The neighbour logic and the flush finish a path whose neighbour went
-    // away; its counts on its public route go now, as for any deleted path.
+    // away; its label and neighbour counts on its public route go now, as
+    // for any deleted path, its user count when it is freed.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rt6DelArpDelCnt;
         nh->flag |= NH_OP_DEL;

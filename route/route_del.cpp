@@ -159,7 +159,8 @@ int hwRouteRouteDel(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest) {
     if (normal) return normalDelete(dest, nh);
 
     // 6. The neighbour logic and the flush finish a path whose neighbour went
-    // away; its counts on its public route go now, as for any deleted path.
+    // away; its label and neighbour counts on its public route go now, as
+    // for any deleted path, its user count when it is freed.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rtDelArpDelCnt;
         nh->flag |= NH_OP_DEL;

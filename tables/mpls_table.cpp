@@ -34,6 +34,16 @@ void ilmLinkOrdered(HwListLink* head, HwOrderedGroups& groups, HwRouteIlmNode* n
     groups.add<HwIlmAtFamily>(node);
 }
 
+// Back from the group's last entry (its chain's front) to its first.
+template <auto Link>
+HwRouteIlmNode* groupFirst(HwListLink* head, const HwOrderedGroups& groups, uint32_t nextHop) {
+    HwRouteIlmNode* first = groups.members.first<HwIlmAtFamily>(nextHop);
+    if (first == nullptr) return nullptr;
+    for (HwListLink* l = linkOf<Link>(first)->prev; l != head && ownerOf<Link>(l)->nextHop == nextHop; l = l->prev)
+        first = ownerOf<Link>(l);
+    return first;
+}
+
 }  // namespace
 
 void hwRouteIlmTableAdd(HwRouteIlmNode* node) {
@@ -70,6 +80,14 @@ void hwRouteIlmTablePendDelete(HwRouteIlmNode* node) {
 }
 
 bool hwRouteIlmPending(const HwRouteIlmNode* node) { return node != nullptr && ghwIndex.ilmPend.linked(node); }
+
+HwRouteIlmNode* hwRouteIlmFirstAt(uint32_t nextHop) {
+    return groupFirst<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ghwIndex.ilmList, nextHop);
+}
+
+HwRouteIlmNode* hwRouteIlmPendFirstAt(uint32_t nextHop) {
+    return groupFirst<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, ghwIndex.ilmPend, nextHop);
+}
 
 // Layer-2 VPN table and pend list: newest first, no counters.
 
