@@ -273,4 +273,26 @@ TEST_F(L2vpnScenario, FlushGoesOnPastAPublicRouteItsDeletesFree) {
     EXPECT_EQ(ghwRoute.swNexthopCnt, 0u);
 }
 
+// An IPv6 pseudowire waits for its ND neighbour (no probe is sent for it),
+// is written with that neighbour's MAC and leaves with it.
+TEST_F(L2vpnScenario, Ipv6PseudowireFollowsItsNdNeighbour) {
+    const auto nd = [](uint16_t type) {
+        nlDeliver(nlNeigh({.type = type, .family = 10, .ifindex = int32_t(kEth), .dst = "2001:db8::2",
+                           .mac = "00:aa:bb:cc:dd:66", .port = 7u}));
+    };
+    nlDeliver(nlL2vpn({.vfiId = 6, .vpnType = 1, .family = 10, .nextHop = "2001:db8::2"}));
+    pass();
+    EXPECT_TRUE(model().l2vpns.empty());
+    EXPECT_TRUE(probes6.empty());
+    nd(NL_NEWNEIGH);
+    pass();
+    ASSERT_EQ(model().l2vpns.size(), 1u);
+    EXPECT_EQ(hwdMacText(model().l2vpns.begin()->second.nextHopMac), "00:aa:bb:cc:dd:66");
+    nd(NL_DELNEIGH);
+    pass();
+    EXPECT_TRUE(model().l2vpns.empty());
+    nlDeliver(nlL2vpn({.type = NL_L2VPN_DEL, .vfiId = 6, .vpnType = 1, .family = 10, .nextHop = "2001:db8::2"}));
+    EXPECT_TRUE(hwListEmpty(&ghwRoute.l2vpnList));
+}
+
 }  // namespace
