@@ -86,9 +86,10 @@ void hwIlmWait(HwRouteIlmNode* ilm) {
     if (!hwIlmWaiting(ilm)) hwRouteIlmTablePendAdd(ilm);
 }
 
+// An entry is on the pend list exactly while its status is 3.
 void hwL2vpnWait(HwRouteL2vpnNode* e) {
+    if (e->status != hwStatusWait) hwRouteL2vpnTablePendAdd(e);
     e->status = hwStatusWait;
-    if (!hwL2vpnWaiting(e)) hwRouteL2vpnTablePendAdd(e);
 }
 
 // Through the tunnels of this far endpoint only, in tunnel list order.
@@ -169,3 +170,6 @@ void hwPublicRelease(HwRoute6Nexthop* pub, uint32_t HwRoute6Nexthop::*count, uin
                      const HwPublicWithdrawCounters& counters) {
     releasePublic(pub, count, waitBit, counters);
 }
+
+void hwPublicWithdraw(HwRouteNexthop* pub, const HwPublicWithdrawCounters& counters) { withdrawPublic(pub, counters); }
+void hwPublicWithdraw(HwRoute6Nexthop* pub, const HwPublicWithdrawCounters& counters) { withdrawPublic(pub, counters); }

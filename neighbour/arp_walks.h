@@ -222,3 +222,6 @@ void hwPublicRelease(HwRouteNexthop* pub, uint32_t HwRouteNexthop::*count, uint3
                      const HwPublicWithdrawCounters& counters);
 void hwPublicRelease(HwRoute6Nexthop* pub, uint32_t HwRoute6Nexthop::*count, uint32_t waitBit,
                      const HwPublicWithdrawCounters& counters);
+// The withdrawal itself, for a public next hop whose wait ended otherwise.
+void hwPublicWithdraw(HwRouteNexthop* pub, const HwPublicWithdrawCounters& counters);
+void hwPublicWithdraw(HwRoute6Nexthop* pub, const HwPublicWithdrawCounters& counters);

@@ -9,6 +9,7 @@
 #include "hwroute/debug.h"
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
+#include "hwroute/mpls.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/route.h"
 #include "hwroute/tables.h"
@@ -94,7 +95,7 @@ void fastReleasePending(HwNd6Node* nd) {
 
 void fastReaddRoutes(HwNd6Node* nd) {
     hwNd6EachPath(nd, [](Nh6* nh) {
-        nh->flag &= ~NH_WAIT_PRIVATE_ARP;  // its neighbour is back: nothing to withdraw later
+        nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);  // its neighbour is back: nothing to withdraw later
         if ((nh->flag & NH_HW_OK) || deleting(nh)) return;
         ghwRoute.nd6AddRouteWantAddCnt++;
         hwNexthopMarkAdd(nh);
@@ -219,7 +220,6 @@ void newReleaseL2vpn(HwNd6Node* nd) {
     hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
         e->status = hwStatusIdle;
         hwRouteL2vpnTablePendDelete(e);
-        if (e->publicNexthop != nullptr) static_cast<Nh6*>(e->publicNexthop)->l2vpnRefCnt++;
     });
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
 }
@@ -234,7 +234,7 @@ void newAddRoutes(HwNd6Node* nd) {
     bindNeighbourTunnels(nd);
     hwNd6EachPath(nd, [](Nh6* nh) {
         ghwRoute.nd6AddHardRouteCnt++;
-        nh->flag &= ~NH_WAIT_PRIVATE_ARP;
+        nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);
         hwNexthopMarkAdd(nh);
         HwRoute6Dest* dest = nh->pDestEntry;
         if (hwNeighReadyAppend(dest)) ghwRoute.nd6AddReadyAddCnt++;
@@ -317,12 +317,11 @@ void lostNexthop(HwNd6Node* nd, Nh6* nh) {
         hold(nd);
         return;
     }
-    if (nh->l2vpnRefCnt != 0) {
+    if (nh->l2vpnRefCnt != 0 && hwL2vpnKeepsPublic(nh, nullptr, HW_AF_INET6, nd->nextHop)) {
         ghwRoute.nd6DelL2vpnRefCnt++;
         hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>l2vpnRefCnt is %d public route can not delete.",
                      int(nh->l2vpnRefCnt));
-        nh->flag |= NH_WAIT_L2VPN_ARP;
-        hold(nd);  // as on the IPv4 side: the flush needs the record to write the path's delete later
+        nh->flag |= NH_WAIT_L2VPN_ARP;  // not held, as on the IPv4 side
         return;
     }
     if (nh->flag & NH_HW_OK) return lostInHardware(nd, nh);
@@ -331,11 +330,9 @@ void lostNexthop(HwNd6Node* nd, Nh6* nh) {
     if (hwNeighPend(nh)) ghwRoute.nd6DelRtNoSucPendAddCnt++;
 }
 
-// Only an entry that was not already waiting gives back its public count.
 void lostL2vpn(HwRouteL2vpnNode* e) {
-    const bool wasWaiting = hwL2vpnWaiting(e);
     hwUpdateL2vpnDel(e);
-    if (!wasWaiting) hwRouteL2vpnArpDelProcess(e);
+    hwRouteL2vpnArpDelProcess(e);
     hwL2vpnWait(e);
 }
 

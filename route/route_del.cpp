@@ -29,6 +29,16 @@ bool heldByPrivateUsers(HwRouteNexthop* nh) {
     return true;
 }
 
+// Layer-2 VPN entries point at their public next hop until they are
+// deleted: in hardware or not, it waits for the last of them.
+bool heldByL2vpnUsers(HwRouteNexthop* nh) {
+    if (nh->l2vpnRefCnt == 0) return false;
+    ++ghwRoute.rtDelL2vpnRefCnt;
+    DEL_LOG("[hwRouteRouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
+    nh->flag |= NH_WAIT_L2VPN;
+    return true;
+}
+
 // Step 5: a path that is not in hardware as it should be drops its pending
 // operations. Returns true when it turns out to be in hardware after all (a
 // card-up replay was still pending for it).
@@ -91,12 +101,7 @@ int freeAtOnce(HwRouteDest* dest, HwRouteNexthop* nh) {
 // Step 8: the path is in hardware; mark it and let the flush remove it.
 int normalDelete(HwRouteDest* dest, HwRouteNexthop* nh) {
     if (heldByPrivateUsers(nh)) return 0;
-    if (nh->l2vpnRefCnt != 0) {
-        ++ghwRoute.rtDelL2vpnRefCnt;
-        DEL_LOG("[hwRouteRouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
-        nh->flag |= NH_WAIT_L2VPN;
-        return 0;
-    }
+    if (heldByL2vpnUsers(nh)) return 0;
     nh->flag |= NH_OP_DEL;
     if (nh->flag & NH_VPN) {
         ++ghwRoute.rtDelVpnSuccessCnt;
@@ -154,7 +159,7 @@ int hwRouteRouteDel(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest) {
 
     // 5. Classify: normal means present in hardware with its neighbour.
     bool normal = (nh->flag & NH_HW_OK) && !(nh->flag & NH_NEIGH_LOST);
-    if (!normal && heldByPrivateUsers(nh)) return 0;
+    if (!normal && (heldByPrivateUsers(nh) || heldByL2vpnUsers(nh))) return 0;
     if (!normal) normal = notNormalSettle(nh);
     if (normal) return normalDelete(dest, nh);
 
