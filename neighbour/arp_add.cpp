@@ -65,15 +65,16 @@ void readdNexthops6(HwArpNode* arp) {
 
 // Pending next hops are resolved again. A route that is still in
 // hardware (its removal not flushed yet) needs nothing sent, so its
-// destination leaves the ready list unless a delete of the path is queued.
+// destination leaves the ready list - unless it still needs the flush: a
+// change of one of its paths is queued (dropping it would strand that
+// change), or the path is back beside better ones that came meanwhile.
 void fastReleasePending(HwArpNode* arp) {
     hwArpEachPending(arp, [](HwRouteNexthop* nh) {
         ghwRoute.arpAddFastPendDelCnt++;
         hwNeighUnpend(nh);
-        const uint32_t old = nh->flag;
-        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
         HwRouteDest* dest = nh->pDestEntry;
-        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0) {
+        if (dest != nullptr && dest->readyState == 1 && hwRouteDestSettled(dest)) {
             ghwRoute.arpAddFastReadyDelCnt++;
             hwRouteReadyTableDelete(dest);
         }
@@ -111,6 +112,10 @@ int arpAddSame(HwArpNode* arp) {
     }
     if (hwUpdateArpAdd(arp) != 0) {
         arpAddLog("ERROR: hwUpdateArpAdd error.");
+        // Learnt again though refused: a held record must outlive the flush
+        // that removes the paths still on its old entry (that flush would
+        // free it). The retry that writes it brings its paths back.
+        hwArpUnhold(arp);
         return -1;
     }
     hwArpUnhold(arp);
@@ -139,7 +144,7 @@ void changeWithdrawRoutes(HwArpNode* arp) {
         HwRouteDest* dest = nh->pDestEntry;
         if (dest != nullptr && dest->readyState == 1) {
             if ((nh->flag & NH_OP_ADD) && (nh->flag & NH_CARDUP_PEND)) nh->flag |= NH_HW_OK;
-            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
             ghwRoute.arpchangeReadyDelCnt++;
             hwRouteReadyTableDelete(dest);
         }
@@ -288,10 +293,11 @@ int hwArpRetryWrite(HwArpNode* arp) {
         return 0;
     }
     // A rewrite refused on a change or on a held record's return: the
-    // record is live again, what came since waits on the pend table, and
-    // paths not in hardware are queued again.
+    // record is live again, what waits on the pend table is resolved (paths
+    // still in hardware on this MAC stay there), and paths not in hardware
+    // are queued again.
     hwArpUnhold(arp);
-    changeReleasePending(arp);
+    fastReleasePending(arp);
     fastReaddRoutes(arp);
     return 0;
 }

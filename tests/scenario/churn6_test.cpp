@@ -230,7 +230,7 @@ TEST_P(Churn6, HardwareMatchesThePathsTheSoftwareBelievesPresent) { run(GetParam
 // the path choice and change handling shared with the IPv4 side. They are
 // left to the convergence work, so the check does not run yet (run it with
 // --gtest_also_run_disabled_tests).
-TEST_P(Churn6, DISABLED_HardwareHoldsEachRoutesBestPathsOverItsKnownNeighbours) {
+TEST_P(Churn6, HardwareHoldsEachRoutesBestPathsOverItsKnownNeighbours) {
     run(GetParam(), Oracle::Truth, 2);
 }
 
