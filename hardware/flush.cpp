@@ -108,17 +108,21 @@ using Nh = HwRouteNexthop;
 using Nh6 = HwRoute6Nexthop;
 
 // The held neighbour a removed path depended on loses one dependant, and
-// goes when it has none left.
+// goes when it has none left - unless the kernel has reported it again and
+// its host entry waits for a retry (refused): then it only stops being held.
 void releaseHeldArp(const Nh* n) {
     uint32_t vrf = 0;
     if (!hwNexthopEffectiveVrf(n, &vrf)) return;
     for (HwArpNode* arp = hwArpFind(vrf, n->nextHop); arp != nullptr; arp = hwArpFindNext(arp)) {
         if (!(arp->flag & ARP_FLAG_HELD)) continue;
         if (arp->refCnt > 0) arp->refCnt--;
-        if (arp->refCnt == 0) {
-            hwArpTableDelete(arp);
-            hwArpNodeFree(arp);
+        if (arp->refCnt != 0) return;
+        if (arp->status == hwStatusAddAbnormal) {
+            arp->flag &= uint8_t(~ARP_FLAG_HELD);
+            return;
         }
+        hwArpTableDelete(arp);
+        hwArpNodeFree(arp);
         return;
     }
 }

@@ -112,10 +112,9 @@ int arpAddSame(HwArpNode* arp) {
     }
     if (hwUpdateArpAdd(arp) != 0) {
         arpAddLog("ERROR: hwUpdateArpAdd error.");
-        // Learnt again though refused: a held record must outlive the flush
-        // that removes the paths still on its old entry (that flush would
-        // free it). The retry that writes it brings its paths back.
-        hwArpUnhold(arp);
+        // A held record stays held (paths in hardware still use it); its
+        // refused status keeps the flush from freeing it, and the retry
+        // that writes it brings its paths back.
         return -1;
     }
     hwArpUnhold(arp);
@@ -166,8 +165,22 @@ void changeReaddRoutes(uint32_t address) {
     });
 }
 
+void takeInformation(HwArpNode* arp, const HwArpNode* r) {
+    std::memcpy(arp->mac, r->mac, sizeof arp->mac);
+    arp->outPort = r->outPort;
+    arp->ifUnit = r->ifUnit;
+    arp->subIfUnit = r->subIfUnit;
+}
+
 int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     ghwRoute.arpAddChangeCnt++;
+    // A record whose first write was refused has released nothing yet:
+    // only its data changes, and the write is tried again (releasing the
+    // waiters would resolve paths through a neighbour not written).
+    if (arp->flag & ARP_FLAG_UNRELEASED) {
+        takeInformation(arp, r);
+        return hwArpRetryWrite(arp);
+    }
     const uint32_t address = arp->nextHop;
     const HwIlmTowards ilmAtAddress{0, address, true};
     const HwL2vpnTowards l2vpnAtAddress{address};
@@ -187,10 +200,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     } else {
         hwUpdateArpDel(arp);
     }
-    std::memcpy(arp->mac, r->mac, sizeof arp->mac);
-    arp->outPort = r->outPort;
-    arp->ifUnit = r->ifUnit;
-    arp->subIfUnit = r->subIfUnit;
+    takeInformation(arp, r);
     (void)hwUpdateArpAdd(arp);  // a refusal shows in status and the hardware counters
 
     // 9-13. Write everything again.
