@@ -267,6 +267,18 @@ void newAddRoutes(HwArpNode* arp) {
 
 void releaseWaiters(HwArpNode* arp);
 
+// The router's own address replaces a neighbour that is held (paths in
+// hardware still use it): the record becomes the local one, stored only and
+// never written (a rewrite would put the router's own MAC in hardware, and
+// the local record is later freed without a hardware delete). It stays held
+// until the flush has removed those paths.
+int arpAddLocalOverHeld(HwArpNode* arp, const HwArpNode* r) {
+    takeInformation(arp, r);
+    arp->flag |= ARP_FLAG_LOCAL;
+    arp->status = hwStatusIdle;
+    return 0;
+}
+
 int arpAddNew(const HwArpNode* r) {
     ghwRoute.arpAddNormalCnt++;
     HwArpNode* arp = hwArpNodeAlloc();
@@ -336,6 +348,7 @@ int hwArpAdd(HwArpNode* request) {
         ghwRoute.arpAddLocalErrCnt++;
         return 0;
     }
+    if ((request->flag & ARP_FLAG_LOCAL) && hwArpHeld(arp)) return arpAddLocalOverHeld(arp, request);
     if (sameInformation(arp, request)) return arpAddSame(arp);
     return arpAddChanged(arp, request);
 }

@@ -348,6 +348,18 @@ int hwNd6Add(HwNd6Node* request) {
         ghwRoute.nd6AddLocalErrCnt++;
         return 0;
     }
+    if ((request->flag & ARP_FLAG_LOCAL) && held(nd)) {
+        // The router's own address over a held neighbour: stored only, as on
+        // the IPv4 side, and held until the flush has removed its paths.
+        std::memcpy(nd->macAddr, request->macAddr, sizeof nd->macAddr);
+        nd->outPort = request->outPort;
+        nd->ifUnit = request->ifUnit;
+        nd->subIfUnit = request->subIfUnit;
+        nd->localRefCnt = request->localRefCnt;
+        nd->flag |= ARP_FLAG_LOCAL;
+        nd->status = hwStatusIdle;
+        return 0;
+    }
     if (std::memcmp(nd->macAddr, request->macAddr, 6) == 0 && nd->outPort == request->outPort) return nd6AddSame(nd);
     return nd6AddChanged(nd, request);
 }
