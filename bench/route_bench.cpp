@@ -100,7 +100,7 @@ std::size_t gPoolBytes = 0;
 
 void* countingAlloc(std::size_t count, std::size_t size) {
     gPoolBytes += count * size;
-    return std::calloc(count, size);
+    return hwPoolBlockAlloc(count, size);
 }
 
 // Longest chain of the destination table: every lookup of a new

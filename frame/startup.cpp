@@ -141,7 +141,7 @@ int hwRouteInitEx(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t ecmp
 
 int hwRouteInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t ecmpMaxNum, int32_t ilmNum,
                 int32_t l2vpnNum, int32_t tunNum) {
-    return hwRouteInitEx(routeMax, arpNum, nd6Num, ecmpMaxNum, ilmNum, l2vpnNum, tunNum, std::calloc, std::free);
+    return hwRouteInitEx(routeMax, arpNum, nd6Num, ecmpMaxNum, ilmNum, l2vpnNum, tunNum, hwPoolBlockAlloc, std::free);
 }
 
 void hwRouteTask(void) {

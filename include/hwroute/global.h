@@ -100,6 +100,8 @@ using HwAllocFn = void* (*)(std::size_t count, std::size_t size);
 using HwFreeFn = void (*)(void*);
 
 int hwRouteMemInit(NodePool* head, uint32_t size, uint32_t count, HwAllocFn alloc);
+// The start-up allocator of the daemon: calloc, with large blocks placed for huge pages.
+void* hwPoolBlockAlloc(std::size_t count, std::size_t size);
 
 HwRouteDest* hwRouteDestNodeAlloc(void);
 int hwRouteDestNodeFree(HwRouteDest* node);

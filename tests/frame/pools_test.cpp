@@ -104,3 +104,19 @@ TEST(MemInit, BuildsZeroedElementsOrAnEmptyPool) {
 }
 
 }  // namespace
+
+namespace {
+
+// The daemon's start-up allocator behaves as calloc for every size, large
+// blocks included, and refuses a size that does not fit in memory's range.
+TEST(PoolBlockAlloc, ZeroedBlocksOfEverySizeAndNoneForAnOverflow) {
+    for (std::size_t count : {std::size_t(1), std::size_t(4096), std::size_t(3) << 20}) {
+        auto* p = static_cast<unsigned char*>(hwPoolBlockAlloc(count, 3));
+        ASSERT_NE(p, nullptr) << count;
+        EXPECT_TRUE(std::all_of(p, p + count * 3, [](unsigned char c) { return c == 0; })) << count;
+        std::free(p);
+    }
+    EXPECT_EQ(hwPoolBlockAlloc(SIZE_MAX / 2, 4), nullptr);
+}
+
+}  // namespace
