@@ -182,8 +182,10 @@ struct HwEntryBuild {
     // Present paths are meant to form one best set, but a path can stay
     // present beside better ones (it came back with its neighbour after the
     // others changed weight): only the best of them stay, the others leave
-    // and compete again.
+    // and compete again. With fast reroute a worse present path is the
+    // backup on purpose and stays.
     void trimKept() {
+        if (iprouteFrr != 0) return;
         Group best;
         hwBestSetOf(kept, best, cmp);
         if (best.num == kept.num) return;
