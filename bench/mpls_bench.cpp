@@ -4,6 +4,8 @@
 // removed the same way; then the public route's neighbour goes and comes
 // back with all of them on it.
 //
+// Then N entries, each towards a next hop of its own that never resolves.
+//
 //   mpls_bench [N ...]            default: 1000 10000
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
 #include "hwroute/neighbour.h"
+#include "hwroute/route.h"
 #include "sim.h"
 
 namespace {
@@ -33,7 +36,7 @@ constexpr int kMsgLen = 128;
 void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // The labelled-route / incoming-label message body: offsets from the message start.
-int mplsDatagram(uint8_t* b, uint16_t type, uint8_t op, uint32_t i, bool withPublic) {
+int mplsDatagram(uint8_t* b, uint16_t type, uint8_t op, uint32_t i, bool withPublic, uint32_t nextHop = kGateway) {
     std::memset(b, 0, kMsgLen);
     put32(b, kMsgLen);
     std::memcpy(b + 4, &type, 2);
@@ -41,7 +44,7 @@ int mplsDatagram(uint8_t* b, uint16_t type, uint8_t op, uint32_t i, bool withPub
     put32(b + 24, kEthUnit);            // ifUnit
     const uint32_t dest = 0xac100000u + (i << 8);
     for (int k = 0; k < 4; ++k) b[28 + k] = uint8_t(dest >> (24 - 8 * k));
-    std::memcpy(b + 44, kGw, 4);        // next hop
+    for (int k = 0; k < 4; ++k) b[44 + k] = uint8_t(nextHop >> (24 - 8 * k));  // next hop
     b[60] = 2;                          // family
     b[62] = 24;                         // prefix length
     b[63] = 0x01;                       // ILM: transit; route delete: remove the route
@@ -59,6 +62,9 @@ int mplsDatagram(uint8_t* b, uint16_t type, uint8_t op, uint32_t i, bool withPub
     }
     return kMsgLen;
 }
+
+// Probes for unresolved next hops are counted by the daemon and dropped here.
+int dropProbe(const uint8_t*, int len, const void*, int) { return len; }
 
 double seconds(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -110,14 +116,25 @@ void run(uint32_t n) {
     const double ilmDel = perItem(n, [&] {
         for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 130, 0, i, false));
     });
+    // Every entry towards a next hop of its own, none of them resolved: each
+    // add opens a new group on both ILM lists, in random order.
+    auto spread = [](uint32_t i) { return 0x0b000000u + (i * 2654435761u) % 0x00ffffffu; };
+    const double ilmSpreadAdd = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 129, 0, i, false, spread(i)));
+    });
+    const uint32_t waiting = ghwRoute.pendIlmCnt;
+    const double ilmSpreadDel = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 130, 0, i, false, spread(i)));
+    });
     const double vpnDel = perItem(n, [&] {
         for (uint32_t i = 0; i < n; ++i) hwRtnotifyRecv(b, mplsDatagram(b, 132, 25, i, false));
         flushAll();
     });
     std::printf("%7u  vpn add %7.2f us  ilm add %7.2f us  neighbour lost+back %7.2f us/entry  ilm del %7.2f us  "
+                "ilm add/del, a next hop each %7.2f/%7.2f us (%u waiting)  "
                 "vpn del %7.2f us  ilm in hw %u/%u  left: nexthops %u ilm %u imbalance %u\n",
-                n, vpnAdd, ilmAdd, neighLoss, ilmDel, vpnDel, okIlm, okIlmAfter, ghwRoute.swNexthopCnt,
-                ghwRoute.swIlmCnt, ghwRoute.publicRefImbalanceCnt);
+                n, vpnAdd, ilmAdd, neighLoss, ilmDel, ilmSpreadAdd, ilmSpreadDel, waiting, vpnDel, okIlm, okIlmAfter,
+                ghwRoute.swNexthopCnt, ghwRoute.swIlmCnt, ghwRoute.publicRefImbalanceCnt);
     std::fflush(stdout);
 }
 
@@ -135,6 +152,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     simDebugSetFile(nullptr);
+    hwPingSetTransport(dropProbe);
     for (uint32_t n : sizes) {
         const pid_t pid = fork();
         if (pid == 0) {

@@ -16,6 +16,7 @@
 #include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/intake.h"
+#include "hwroute/route.h"
 #include "layout.h"
 #include "route_paths.h"
 
@@ -200,7 +201,7 @@ bool freePath4(HwRouteDest* d, Nh* n) {
     ghwRoute.updateSwRouteDelCnt++;
     if (n->flag & NH_INDIRECT) hwRouteIndirectTableDelete(n);
     hwRouteNexthopTableDelete(n);
-    hwRouteNexthopNodeFree(n);
+    if (!hwRoutePublicPark(n)) hwRouteNexthopNodeFree(n);
     if (d->nhopRefCnt != 0) return false;
     hwRouteReadyRemove(d);
     hwRouteDestTableDelete(d);
@@ -337,7 +338,7 @@ bool freePath6(HwRoute6Dest* d, Nh6* n) {
     ghwRoute.updateSwRoute6DelCnt++;
     if (n->flag & NH_INDIRECT) hwRoute6IndirectTableDelete(n);
     hwRoute6NexthopTableDelete(n);
-    hwRoute6NexthopNodeFree(n);
+    if (!hwRoute6PublicPark(n)) hwRoute6NexthopNodeFree(n);
     if (d->nhopRefCnt != 0) return false;
     hwRoute6ReadyRemove(d);
     hwRoute6DestTableDelete(d);
@@ -561,6 +562,16 @@ void refused(Batch<F>& b) {
 }
 
 template <class F>
+void send(Batch<F>& b) {
+    if (b.solo) F::soloCnt()++;
+    F::countSend();
+    if (hwSendEntries(F::kObjectId, sBatch, b.used) == 0)
+        accepted(b);
+    else
+        refused(b);
+}
+
+template <class F>
 void flushFamily() {
     if (F::takeCnt() == 0) {
         F::suspects().clear();
@@ -576,13 +587,9 @@ void flushFamily() {
         hwListInit(&b.list);
         std::memset(sBatch, 0, HW_BATCH_BYTES);
         collect(b);
+        if (b.used != 0) send(b);
+        hwRoutePublicUnpark();    // paths freed by this batch let their public routes go
         if (b.used == 0) return;  // taken destinations with nothing to send stay off the list
-        if (b.solo) F::soloCnt()++;
-        F::countSend();
-        if (hwSendEntries(F::kObjectId, sBatch, b.used) == 0)
-            accepted(b);
-        else
-            refused(b);
     }
 }
 

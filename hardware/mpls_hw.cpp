@@ -11,6 +11,7 @@
 //   delete  2, 3 -> unchanged, error line, result 0
 #include <cstring>
 
+#include "hwroute/bewriter.h"
 #include "hwroute/debug.h"
 #include "hwroute/flags.h"
 #include "hwroute/global.h"
@@ -185,7 +186,173 @@ int hwUpdateIlmRouteDel(HwRouteIlmNode* ilm) {
     }
 }
 
-// Not built yet: layer-2 VPN entries are accepted and left alone.
-int hwTranslateL2vpnNode(uint8_t* /*buffer*/, HwRouteL2vpnNode* /*l2vpn*/) { return 0; }
-void hwUpdateL2vpnAdd(HwRouteL2vpnNode* /*l2vpn*/) {}
-int hwUpdateL2vpnDel(HwRouteL2vpnNode* /*l2vpn*/) { return 0; }
+// ---- Layer-2 VPN entries -----------------------------------------------------
+//
+// The record (56 bytes) goes to the platform as it is: the request's data
+// word points at it, with no octet around it. Status moves as for ILM
+// entries above, without counters.
+
+namespace {
+
+constexpr uint32_t kL2vpnRecLen = 56;
+
+struct L2vpnObjects {
+    uint8_t vpnType;
+    uint32_t add, del;
+};
+constexpr L2vpnObjects kL2vpnObjects[] = {{1, 144, 145}, {2, 140, 141}, {5, 352, 353}};
+
+// Object id of an add or a delete; 0 for a type the platform does not define.
+uint32_t l2vpnObject(uint8_t vpnType, bool add) {
+    for (const L2vpnObjects& o : kL2vpnObjects)
+        if (o.vpnType == vpnType) return add ? o.add : o.del;
+    return 0;
+}
+
+// The neighbour part, translated from the software records.
+struct L2vpnPe {
+    uint16_t peVid = 0;
+    uint32_t pePort = 0;
+    uint8_t nextHopMac[6] = {};
+    uint8_t srcMac[6] = {};
+};
+
+// The first neighbour at the entry's remote edge, any VRF and any state (a
+// neighbour being withdrawn still names the MAC to remove).
+bool l2vpnNeighbour(const HwRouteL2vpnNode* e, L2vpnPe* pe, uint32_t* ifUnit, uint32_t* vlanUnit) {
+    if (e->family == HW_AF_INET) {
+        const uint32_t address = (uint32_t(e->nexthopIp[0]) << 24) | (uint32_t(e->nexthopIp[1]) << 16) |
+                                 (uint32_t(e->nexthopIp[2]) << 8) | e->nexthopIp[3];
+        for (HwArpNode* arp : hwListOf<&HwArpNode::link>(&ghwRoute.arpTable[hwRouteKey1(address)])) {
+            if (arp->nextHop != address) continue;
+            std::memcpy(pe->nextHopMac, arp->mac, 6);
+            pe->pePort = arp->outPort;
+            *ifUnit = arp->ifUnit;
+            *vlanUnit = arp->subIfUnit != 0 ? arp->subIfUnit : arp->ifUnit;
+            return true;
+        }
+        return false;
+    }
+    for (HwNd6Node* nd : hwListOf<&HwNd6Node::link>(&ghwRoute.nd6Table[hwRoute6Key1(e->nexthopIp)])) {
+        if (std::memcmp(nd->nextHop, e->nexthopIp, 16) != 0) continue;
+        std::memcpy(pe->nextHopMac, nd->macAddr, 6);
+        pe->pePort = nd->outPort;
+        *ifUnit = nd->ifUnit;
+        *vlanUnit = nd->subIfUnit != 0 ? nd->subIfUnit : nd->ifUnit;
+        return true;
+    }
+    return false;
+}
+
+// Without a neighbour, or when a query fails, the fields found so far go out.
+void l2vpnTranslatePe(const HwRouteL2vpnNode* e, L2vpnPe* pe) {
+    uint32_t ifUnit = 0, vlanUnit = 0;
+    if (!l2vpnNeighbour(e, pe, &ifUnit, &vlanUnit)) return;
+    if (!vlanOf(vlanUnit, &pe->peVid)) return;
+    uint8_t buf[32] = {};
+    octet o{buf, sizeof buf};
+    if (sysIFGet(ifUnit, SYS_IF_PHYADDR, &o) != 0) {
+        LOG("hwTranslateL2vpnNode get SYS_IF_PHYADDR failed.");
+        return;
+    }
+    std::memcpy(pe->srcMac, buf, 6);
+}
+
+void packL2vpn(uint8_t* p, const HwRouteL2vpnNode* e, const L2vpnPe& pe) {
+    BeWriter w(p, kL2vpnRecLen);
+    w.zeros(kL2vpnRecLen);
+    w.at(0).u16(e->vfiId).u8(e->vpnType);
+    w.at(4).u32(e->flags);
+    // The provider-side egress VLAN and priority are written as the message
+    // gave them: the record has their places and zero would discard them.
+    w.at(8).u16(e->peEgressVid).u8(e->peEgressPri);
+    w.at(12).u16(e->ceEgressVid).u8(e->ceEgressPri);
+    w.at(16).u32(e->cePort).u16(e->ceVid).u16(pe.peVid).u32(pe.pePort);
+    w.at(28).u32(e->txOuterLabel).u32(e->txInnerLabel).u32(e->rxInnerLabel);
+    w.at(40).u8(e->txOuterExp).u8(e->txOuterTtl).u8(e->txInnerExp).u8(e->txInnerTtl);
+    w.at(44).bytes(pe.nextHopMac, 6).bytes(pe.srcMac, 6);
+}
+
+void logL2vpn(const char* what, const HwRouteL2vpnNode* e, const L2vpnPe& pe) {
+    const uint8_t* n = pe.nextHopMac;
+    const uint8_t* s = pe.srcMac;
+    LOG("%s L2vpn on hardware:vfiId=%d,vpnType=%d,flags=%d,ceEgressVid=%d,ceEgressPri=%d,peEgressPri=%d,"
+        "peEgressVid=%d,cePort=%d,ceVid=%d,peVid=%d,pePort=%d,txOuterLabel=%d,txInnerLabel=%d,rxInnerLabel=%d,"
+        "txOuterExp=%d,txOuterTtl=%d,txInnerExp=%d,txInnerTtl=%d,nextHopMac=%02x:%02x:%02x:%02x:%02x:%02x,"
+        "srcMac=%02x:%02x:%02x:%02x:%02x:%02x,status=%d.",
+        what, e->vfiId, e->vpnType, e->flags, e->ceEgressVid, e->ceEgressPri, e->peEgressPri, e->peEgressVid,
+        e->cePort, e->ceVid, pe.peVid, pe.pePort, e->txOuterLabel, e->txInnerLabel, e->rxInnerLabel, e->txOuterExp,
+        e->txOuterTtl, e->txInnerExp, e->txInnerTtl, n[0], n[1], n[2], n[3], n[4], n[5], s[0], s[1], s[2], s[3],
+        s[4], s[5], e->status);
+}
+
+int sendL2vpn(HwRouteL2vpnNode* e, uint8_t* record, bool add) {
+    HwScalarReq req{l2vpnObject(e->vpnType, add), record, 0, 1};
+    return kivScalarSetApi(0, 0, &req);
+}
+
+}  // namespace
+
+int hwTranslateL2vpnNode(uint8_t* buffer, HwRouteL2vpnNode* l2vpn) {
+    if (buffer == nullptr || l2vpn == nullptr) return -1;
+    L2vpnPe pe;
+    l2vpnTranslatePe(l2vpn, &pe);
+    packL2vpn(buffer, l2vpn, pe);
+    return int(kL2vpnRecLen);
+}
+
+void hwUpdateL2vpnAdd(HwRouteL2vpnNode* l2vpn) {
+    if (l2vpn == nullptr) return;
+    L2vpnPe pe;
+    l2vpnTranslatePe(l2vpn, &pe);
+    uint8_t record[kL2vpnRecLen];
+    packL2vpn(record, l2vpn, pe);
+    logL2vpn("add", l2vpn, pe);
+    switch (l2vpn->status) {
+        case hwStatusDelAbnormal:
+            LOG("add L2vpn on hardware success,old status is add abnormal.");
+            l2vpn->status = hwStatusOk;
+            return;
+        case hwStatusIdle:
+        case hwStatusAddAbnormal:
+            if (sendL2vpn(l2vpn, record, true) != 0) {
+                LOG("add L2vpn on hardware error.");
+                l2vpn->status = hwStatusAddAbnormal;
+                return;
+            }
+            LOG("add L2vpn on hardware success.");
+            l2vpn->status = hwStatusOk;
+            return;
+        default:
+            LOG("add L2vpn on hardware error,status %d is error.", l2vpn->status);
+            return;
+    }
+}
+
+int hwUpdateL2vpnDel(HwRouteL2vpnNode* l2vpn) {
+    if (l2vpn == nullptr) return -1;
+    L2vpnPe pe;
+    l2vpnTranslatePe(l2vpn, &pe);
+    uint8_t record[kL2vpnRecLen];
+    packL2vpn(record, l2vpn, pe);
+    logL2vpn("del", l2vpn, pe);
+    switch (l2vpn->status) {
+        case hwStatusAddAbnormal:
+            LOG("del L2vpn on hardware success,old status is add abnormal.");
+            l2vpn->status = hwStatusIdle;
+            return 0;
+        case hwStatusOk:
+        case hwStatusDelAbnormal:
+            if (sendL2vpn(l2vpn, record, false) != 0) {
+                LOG("del L2vpn on hardware error.");
+                l2vpn->status = hwStatusDelAbnormal;
+                return -1;
+            }
+            LOG("del L2vpn on hardware success.");
+            l2vpn->status = hwStatusIdle;
+            return 0;
+        default:
+            LOG("del L2vpn on hardware error,status %d is error.", l2vpn->status);
+            return 0;
+    }
+}

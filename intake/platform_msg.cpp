@@ -123,24 +123,41 @@ void logL2vpn(const HwRouteL2vpnNode& r) {
 
 // ---- Flush of every labelled entry ----------------------------------------
 
-// The stored records serve as their own delete requests.
+// Walk a next-hop bucket whose records the body may free, the current one
+// or any other: a private path's delete can free its public route, wherever
+// that sits. A marker linked right behind the current record keeps the
+// place, since unlinking the records around it leaves it in the list; no
+// other walk of the bucket runs while the body does.
+template <auto Link, class Fn>
+void eachFreeingAnyOf(HwListLink* bucket, Fn fn) {
+    HwListLink marker;
+    for (HwListLink* cur = bucket->next; cur != bucket;) {
+        hwListInsertAfter(cur, &marker);
+        fn(ownerOf<Link>(cur));
+        cur = marker.next;
+        hwListRemove(&marker);
+    }
+}
+
+// The stored records serve as their own delete requests. The label part's
+// delete never frees the path itself, so its flag is still there to read.
 void flushLabelledRoutes4() {
     for (HwListLink& bucket : ghwRoute.nexthopTable) {
-        for (HwRouteNexthop* nh : hwListOf<&HwRouteNexthop::hashLink>(&bucket)) {
-            if (nh->mplsLabelNum == 0) continue;
+        eachFreeingAnyOf<&HwRouteNexthop::hashLink>(&bucket, [](HwRouteNexthop* nh) {
+            if (nh->mplsLabelNum == 0) return;
             hwRouteVpnDel(nh->pDestEntry, nh);
             if (nh->flag & NH_VPN_REQUEST) hwRouteRouteDel(nh->pDestEntry, nh);
-        }
+        });
     }
 }
 
 void flushLabelledRoutes6() {
     for (HwListLink& bucket : ghwRoute.nexthop6Table) {
-        for (HwRoute6Nexthop* nh : hwListOf<&HwRoute6Nexthop::hashLink>(&bucket)) {
-            if (nh->mplsLabelNum == 0) continue;
+        eachFreeingAnyOf<&HwRoute6Nexthop::hashLink>(&bucket, [](HwRoute6Nexthop* nh) {
+            if (nh->mplsLabelNum == 0) return;
             hwRoute6VpnDel(nh->pDestEntry, nh);
             if (nh->flag & NH_VPN_REQUEST) hwRoute6RouteDel(nh->pDestEntry, nh);
-        }
+        });
     }
 }
 

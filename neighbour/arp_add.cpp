@@ -85,7 +85,7 @@ void fastReleasePending(HwArpNode* arp) {
 // Paths that are not in hardware are queued for the next flush.
 void fastReaddRoutes(HwArpNode* arp) {
     hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
-        nh->flag &= ~NH_WAIT_PRIVATE_ARP;  // its neighbour is back: nothing to withdraw later
+        nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);  // its neighbour is back: nothing to withdraw later
         if (nh->flag & NH_HW_OK) return;
         ghwRoute.arpAddRouteWantAddCnt++;
         hwNexthopMarkAdd(nh);
@@ -186,7 +186,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     const HwL2vpnTowards l2vpnAtAddress{address};
 
     // 1-6. Withdraw everything that used the old MAC.
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ilmAtAddress, hwUpdateIlmRouteDel);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteDel);
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&arp->tunList);
     changeReleasePending(arp);
@@ -204,7 +204,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     (void)hwUpdateArpAdd(arp);  // a refusal shows in status and the hardware counters
 
     // 9-13. Write everything again.
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ilmAtAddress, hwUpdateIlmRouteAdd);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteAdd);
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
     hwArpBindNeighbourTunnels(arp);
     changeReaddRoutes(address);
@@ -228,25 +228,22 @@ void newReleasePending(HwArpNode* arp) {
 // ILM entries of this VRF and address leave the pend list and are written.
 void newReleaseIlm(HwArpNode* arp) {
     const HwIlmTowards mine{arp->vpnVrfid, arp->nextHop, false};
-    hwEachWhere<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, mine, [](HwRouteIlmNode* ilm) {
-        ilm->status = hwStatusIdle;
-        hwRouteIlmTablePendDelete(ilm);
-    });
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, mine, hwUpdateIlmRouteAdd);
+    hwIlmEachAt<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, hwRouteIlmPendFirstAt(arp->nextHop), mine,
+                                           [](HwRouteIlmNode* ilm) {
+                                               ilm->status = hwStatusIdle;
+                                               hwRouteIlmTablePendDelete(ilm);
+                                           });
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop), mine, hwUpdateIlmRouteAdd);
 }
 
-// Layer-2 VPN entries towards the address leave the pend list and are written. An entry holds one count
-// on its public next hop while it is not waiting for its neighbour: the
-// entries released here take it again (the neighbour delete gave it back),
-// entries that were not waiting keep the one they have. Counting every
-// written entry instead would count an entry stored before its neighbour
-// twice, and its public route's deferred delete would never complete.
+// Layer-2 VPN entries towards the address leave the pend list and are
+// written. Their counts on their public next hops do not move: an entry
+// holds its one count from its add to its delete.
 void newReleaseL2vpn(HwArpNode* arp) {
     const HwL2vpnTowards mine{arp->nextHop};
     hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
         e->status = hwStatusIdle;
         hwRouteL2vpnTablePendDelete(e);
-        if (e->publicNexthop != nullptr) static_cast<HwRouteNexthop*>(e->publicNexthop)->l2vpnRefCnt++;
     });
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
 }
@@ -255,7 +252,7 @@ void newReleaseL2vpn(HwArpNode* arp) {
 void newAddRoutes(HwArpNode* arp) {
     hwArpEachNexthop(arp, [](HwRouteNexthop* nh) {
         ghwRoute.arpAddHardRouteCnt++;
-        nh->flag &= ~NH_WAIT_PRIVATE_ARP;
+        nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);
         hwNexthopMarkAdd(nh);
         HwRouteDest* dest = nh->pDestEntry;
         if (hwNeighReadyAppend(dest)) ghwRoute.arpAddReadyAddCnt++;

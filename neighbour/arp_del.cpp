@@ -4,6 +4,7 @@
 // counts it down as it removes them.
 #include "hwroute/debug.h"
 #include "hwroute/hardware.h"
+#include "hwroute/mpls.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/route.h"
 #include "hwroute/tables.h"
@@ -71,6 +72,15 @@ void lostInHardware(HwArpNode* arp, HwRouteNexthop* nh) {
     hwNeighPend(nh);
 }
 
+// Layer-2 VPN entries on the public route that stay in hardware through
+// another neighbour keep it; those towards this neighbour leave with it.
+bool keptByL2vpn(const HwArpNode* arp, const HwRouteNexthop* nh) {
+    if (nh->l2vpnRefCnt == 0) return false;
+    uint8_t address16[16];
+    hwAddr4To16(arp->nextHop, address16);
+    return hwL2vpnKeepsPublic(nh, nullptr, HW_AF_INET, address16);
+}
+
 void lostNexthop(HwArpNode* arp, HwRouteNexthop* nh) {
     if (nh->flag & NH_OP_DEL) return lostWhileDeleting(arp, nh);
     cardupFix(nh);
@@ -82,15 +92,12 @@ void lostNexthop(HwArpNode* arp, HwRouteNexthop* nh) {
         hwArpHold(arp);
         return;
     }
-    if (nh->l2vpnRefCnt != 0) {
+    if (keptByL2vpn(arp, nh)) {
         ghwRoute.arpDelL2vpnRefCnt++;
         hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwArpDel]=>hwArpDel l2vpnRefCnt is %d public route can not delete.",
                      int(nh->l2vpnRefCnt));
+        // Not held: the path's later delete finds it by its address.
         nh->flag |= NH_WAIT_L2VPN_ARP;
-        // Held as for private users: the path stays in hardware on this MAC,
-        // and when its last layer-2 VPN entry lets it go, the flush needs the
-        // record to write the path's delete (and then counts it down).
-        hwArpHold(arp);
         return;
     }
     if (nh->flag & NH_HW_OK) return lostInHardware(arp, nh);
@@ -106,14 +113,9 @@ void lostNexthop6(HwRoute6Nexthop* nh) {
     hwNeighPend(nh);
 }
 
-// Only an entry that was not already waiting gives back its count on the
-// public next hop: the neighbour add raises it again for the entries it
-// releases from the pend list, so one neighbour loss and return leaves the
-// count where it was.
 void lostL2vpn(HwRouteL2vpnNode* e) {
-    const bool wasWaiting = hwL2vpnWaiting(e);
     hwUpdateL2vpnDel(e);
-    if (!wasWaiting) hwRouteL2vpnArpDelProcess(e);
+    hwRouteL2vpnArpDelProcess(e);
     hwL2vpnWait(e);
 }
 
@@ -168,7 +170,8 @@ int hwArpDel(HwArpNode* request) {
     hwArpEachNexthop(arp, [arp](HwRouteNexthop* nh) { lostNexthop(arp, nh); });
     hwArpEachNexthop6(arp, lostNexthop6);
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpnTowards{arp->nextHop}, lostL2vpn);
-    hwEachWhere<&HwRouteIlmNode::link>(&ghwRoute.ilmList, HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, lostIlm);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop),
+                                       HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, lostIlm);
     hwRouteTunDestroyAll(&arp->tunList);
 
     // 11. Held until the flush has removed the routes that still use it.
@@ -185,16 +188,5 @@ int hwRouteArpDelProcess(HwRouteDest* dest, HwRouteNexthop* nexthop) {
     // Only the neighbour count: the path itself still rides on its public route.
     hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ARP, hwPublicRouteDelCascade);
     if (dest != nullptr) hwRouteTunDestroyAll(&dest->tunList);
-    return 0;
-}
-
-int hwRouteL2vpnArpDelProcess(HwRouteL2vpnNode* entry) {
-    if (entry == nullptr || entry->publicNexthop == nullptr) return 0;
-    if (entry->family == HW_AF_INET)
-        hwPublicRelease(static_cast<HwRouteNexthop*>(entry->publicNexthop), &HwRouteNexthop::l2vpnRefCnt,
-                        NH_WAIT_L2VPN_ARP, hwPublicUncounted);
-    else if (entry->family == HW_AF_INET6)
-        hwPublicRelease(static_cast<HwRoute6Nexthop*>(entry->publicNexthop), &HwRoute6Nexthop::l2vpnRefCnt,
-                        NH_WAIT_L2VPN_ARP, hwPublicUncounted);
     return 0;
 }

@@ -71,13 +71,9 @@ bool hwNexthop6OnArp(const HwRoute6Nexthop* nh, const HwArpNode* arp, const uint
 
 // ---- ILM, layer-2 VPN and tunnel lists --------------------------------------
 
-// Membership is read from the list itself: the pend links of an entry that
-// never waited are not meaningful.
-bool hwIlmWaiting(const HwRouteIlmNode* ilm) {
-    for (HwRouteIlmNode* w : hwListOf<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList))
-        if (w == ilm) return true;
-    return false;
-}
+// Membership is read from the pend list's index: the pend links of an entry
+// that never waited are not meaningful.
+bool hwIlmWaiting(const HwRouteIlmNode* ilm) { return hwRouteIlmPending(ilm); }
 
 bool hwL2vpnWaiting(const HwRouteL2vpnNode* e) {
     for (HwRouteL2vpnNode* w : hwListOf<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList))
@@ -90,16 +86,22 @@ void hwIlmWait(HwRouteIlmNode* ilm) {
     if (!hwIlmWaiting(ilm)) hwRouteIlmTablePendAdd(ilm);
 }
 
+// An entry is on the pend list exactly while its status is 3.
 void hwL2vpnWait(HwRouteL2vpnNode* e) {
+    if (e->status != hwStatusWait) hwRouteL2vpnTablePendAdd(e);
     e->status = hwStatusWait;
-    if (!hwL2vpnWaiting(e)) hwRouteL2vpnTablePendAdd(e);
 }
 
+// Through the tunnels of this far endpoint only, in tunnel list order.
 void hwArpBindNeighbourTunnels(HwArpNode* arp) {
-    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTunToNeighbour{arp->nextHop}, [arp](HwRouteTunNode* t) {
+    const uint8_t address[4] = {uint8_t(arp->nextHop >> 24), uint8_t(arp->nextHop >> 16), uint8_t(arp->nextHop >> 8),
+                                uint8_t(arp->nextHop)};
+    const HwTunToNeighbour mine{arp->nextHop};
+    for (HwRouteTunNode* t = hwRouteTunFirstTo(HW_AF_INET, address); t != nullptr; t = hwRouteTunNextTo(t)) {
+        if (!mine(t)) continue;
         hwRouteTunBind(t, &arp->tunList, arp);
         hwUpdateTunAdd(t);
-    });
+    }
 }
 
 void hwArpBindRouteTunnels(HwRouteDest* dest) {
@@ -168,3 +170,6 @@ void hwPublicRelease(HwRoute6Nexthop* pub, uint32_t HwRoute6Nexthop::*count, uin
                      const HwPublicWithdrawCounters& counters) {
     releasePublic(pub, count, waitBit, counters);
 }
+
+void hwPublicWithdraw(HwRouteNexthop* pub, const HwPublicWithdrawCounters& counters) { withdrawPublic(pub, counters); }
+void hwPublicWithdraw(HwRoute6Nexthop* pub, const HwPublicWithdrawCounters& counters) { withdrawPublic(pub, counters); }

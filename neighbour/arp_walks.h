@@ -147,6 +147,19 @@ struct HwIlmTowards {
     }
 };
 
+// The entries of `towards`'s address on an ILM list (`first` from
+// hwRouteIlmFirstAt / hwRouteIlmPendFirstAt: they are consecutive there), in
+// list order; the body may take the current entry off the list it walks.
+template <auto Link, class Fn>
+void hwIlmEachAt(HwListLink* head, HwRouteIlmNode* first, const HwIlmTowards& towards, Fn fn) {
+    for (HwListLink* l = first == nullptr ? head : linkOf<Link>(first); l != head;) {
+        HwRouteIlmNode* ilm = ownerOf<Link>(l);
+        if (ilm->nextHop != towards.address) return;
+        l = l->next;
+        if (towards(ilm)) fn(ilm);
+    }
+}
+
 // IPv4 layer-2 VPN entries whose remote edge is this address (any VRF).
 struct HwL2vpnTowards {
     uint32_t address;
@@ -209,3 +222,6 @@ void hwPublicRelease(HwRouteNexthop* pub, uint32_t HwRouteNexthop::*count, uint3
                      const HwPublicWithdrawCounters& counters);
 void hwPublicRelease(HwRoute6Nexthop* pub, uint32_t HwRoute6Nexthop::*count, uint32_t waitBit,
                      const HwPublicWithdrawCounters& counters);
+// The withdrawal itself, for a public next hop whose wait ended otherwise.
+void hwPublicWithdraw(HwRouteNexthop* pub, const HwPublicWithdrawCounters& counters);
+void hwPublicWithdraw(HwRoute6Nexthop* pub, const HwPublicWithdrawCounters& counters);

@@ -9,6 +9,7 @@
 #include "hwroute/debug.h"
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
+#include "hwroute/mpls.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/route.h"
 #include "hwroute/tables.h"
@@ -87,7 +88,7 @@ void fastReleasePending(HwNd6Node* nd) {
 
 void fastReaddRoutes(HwNd6Node* nd) {
     hwNd6EachPath(nd, [](Nh6* nh) {
-        nh->flag &= ~NH_WAIT_PRIVATE_ARP;  // its neighbour is back: nothing to withdraw later
+        nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);  // its neighbour is back: nothing to withdraw later
         if ((nh->flag & NH_HW_OK) || deleting(nh)) return;
         ghwRoute.nd6AddRouteWantAddCnt++;
         hwNexthopMarkAdd(nh);
@@ -122,11 +123,14 @@ int nd6AddSame(HwNd6Node* nd) {
 
 // ---- add: changed information ---------------------------------------------------
 
+// Through the tunnels of this far endpoint only, in tunnel list order.
 void bindNeighbourTunnels(HwNd6Node* nd) {
-    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTun6ToNeighbour{nd->nextHop}, [nd](HwRouteTunNode* t) {
+    const HwTun6ToNeighbour mine{nd->nextHop};
+    for (HwRouteTunNode* t = hwRouteTunFirstTo(HW_AF_INET6, nd->nextHop); t != nullptr; t = hwRouteTunNextTo(t)) {
+        if (!mine(t)) continue;
         hwRouteTunBind(t, &nd->tunList, nd);
         hwUpdateTunAdd(t);
-    });
+    }
 }
 
 void bindRouteTunnels(HwRoute6Dest* dest) {
@@ -211,7 +215,6 @@ void newReleaseL2vpn(HwNd6Node* nd) {
     hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
         e->status = hwStatusIdle;
         hwRouteL2vpnTablePendDelete(e);
-        if (e->publicNexthop != nullptr) static_cast<Nh6*>(e->publicNexthop)->l2vpnRefCnt++;
     });
     hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
 }
@@ -226,7 +229,7 @@ void newAddRoutes(HwNd6Node* nd) {
     bindNeighbourTunnels(nd);
     hwNd6EachPath(nd, [](Nh6* nh) {
         ghwRoute.nd6AddHardRouteCnt++;
-        nh->flag &= ~NH_WAIT_PRIVATE_ARP;
+        nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);
         hwNexthopMarkAdd(nh);
         HwRoute6Dest* dest = nh->pDestEntry;
         if (hwNeighReadyAppend(dest)) ghwRoute.nd6AddReadyAddCnt++;
@@ -309,12 +312,11 @@ void lostNexthop(HwNd6Node* nd, Nh6* nh) {
         hold(nd);
         return;
     }
-    if (nh->l2vpnRefCnt != 0) {
+    if (nh->l2vpnRefCnt != 0 && hwL2vpnKeepsPublic(nh, nullptr, HW_AF_INET6, nd->nextHop)) {
         ghwRoute.nd6DelL2vpnRefCnt++;
         hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>l2vpnRefCnt is %d public route can not delete.",
                      int(nh->l2vpnRefCnt));
-        nh->flag |= NH_WAIT_L2VPN_ARP;
-        hold(nd);  // as on the IPv4 side: the flush needs the record to write the path's delete later
+        nh->flag |= NH_WAIT_L2VPN_ARP;  // not held, as on the IPv4 side
         return;
     }
     if (nh->flag & NH_HW_OK) return lostInHardware(nd, nh);
@@ -323,11 +325,9 @@ void lostNexthop(HwNd6Node* nd, Nh6* nh) {
     if (hwNeighPend(nh)) ghwRoute.nd6DelRtNoSucPendAddCnt++;
 }
 
-// Only an entry that was not already waiting gives back its public count.
 void lostL2vpn(HwRouteL2vpnNode* e) {
-    const bool wasWaiting = hwL2vpnWaiting(e);
     hwUpdateL2vpnDel(e);
-    if (!wasWaiting) hwRouteL2vpnArpDelProcess(e);
+    hwRouteL2vpnArpDelProcess(e);
     hwL2vpnWait(e);
 }
 

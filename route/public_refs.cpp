@@ -112,6 +112,28 @@ void releaseAny(Priv* nh, uint32_t bits, const HwPublicCascade& c) {
                 c.withdraw6 != nullptr ? *c.withdraw6 : hwPublic6ArpCounters);
 }
 
+// Removed paths parked by the flush, through their pending link (free once
+// the flush has taken a path off its pending bucket).
+HwListLink sParked4 = {&sParked4, &sParked4};
+HwListLink sParked6 = {&sParked6, &sParked6};
+
+template <class Priv>
+bool park(HwListLink* parked, Priv* nh) {
+    if (!(nh->flag & NH_HOLDS_PUBLIC_ALL) || nh->publicRoute == nullptr) return false;
+    hwListInsertTail(parked, &nh->pendLink);
+    return true;
+}
+
+template <class Priv>
+void unpark(HwListLink* parked, const HwPublicCascade& cascade, int (*nodeFree)(Priv*)) {
+    while (!hwListEmpty(parked)) {
+        Priv* nh = ownerOf<&Priv::pendLink>(parked->next);
+        hwListRemove(&nh->pendLink);
+        releaseAny(nh, NH_HOLDS_PUBLIC_ALL, cascade);
+        nodeFree(nh);
+    }
+}
+
 template <class Priv>
 void takeAny(Priv* nh, uint32_t bits) {
     if (nh == nullptr || nh->publicRoute == nullptr) return;
@@ -132,4 +154,12 @@ void hwRoutePublicRelease(HwRouteNexthop* nexthop, uint32_t bits, const HwPublic
 
 void hwRoute6PublicRelease(HwRoute6Nexthop* nexthop, uint32_t bits, const HwPublicCascade& cascade) {
     releaseAny(nexthop, bits, cascade);
+}
+
+bool hwRoutePublicPark(HwRouteNexthop* nexthop) { return nexthop != nullptr && park(&sParked4, nexthop); }
+bool hwRoute6PublicPark(HwRoute6Nexthop* nexthop) { return nexthop != nullptr && park(&sParked6, nexthop); }
+
+void hwRoutePublicUnpark(void) {
+    unpark(&sParked4, hwPublicRouteDelCascade, hwRouteNexthopNodeFree);
+    unpark(&sParked6, hwPublic6RouteDelCascade, hwRoute6NexthopNodeFree);
 }

@@ -262,7 +262,7 @@ int metricChange(HwRoute6Dest* dest, Nh6* nh, uint8_t weight) {
 // queued and the flush sends the path as unchanged.
 int existingPathAdd(HwRoute6Dest* dest, Nh6* nh, const Nh6* request) {
     // Added again while its delete waits for private users: the delete is off.
-    nh->flag &= ~NH_WAIT_PRIVATE;
+    nh->flag &= ~(NH_WAIT_PRIVATE | NH_WAIT_L2VPN);
     if (nh->flag & NH_OP_DEL) {
         ++ghwRoute.rt6AddSwDelCnt;
         nh->flag &= ~NH_OP_DEL;
@@ -368,14 +368,18 @@ bool heldByPrivateUsers(Nh6* nh) {
     return true;
 }
 
+// Layer-2 VPN entries point at their public next hop until they are deleted.
+bool heldByL2vpnUsers(Nh6* nh) {
+    if (nh->l2vpnRefCnt == 0) return false;
+    ++ghwRoute.rt6DelL2vpnRefCnt;
+    LOG("[hwRoute6RouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
+    nh->flag |= NH_WAIT_L2VPN;
+    return true;
+}
+
 int normalDelete(HwRoute6Dest* dest, Nh6* nh) {
     if (heldByPrivateUsers(nh)) return 0;
-    if (nh->l2vpnRefCnt != 0) {
-        ++ghwRoute.rt6DelL2vpnRefCnt;
-        LOG("[hwRoute6RouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
-        nh->flag |= NH_WAIT_L2VPN;
-        return 0;
-    }
+    if (heldByL2vpnUsers(nh)) return 0;
     nh->flag |= NH_OP_DEL;
     if (nh->flag & NH_VPN) {
         ++ghwRoute.rt6DelVpnSuccessCnt;
@@ -490,15 +494,16 @@ int hwRoute6RouteDel(HwRoute6Dest* destRequest, HwRoute6Nexthop* nexthopRequest)
 
     // 5. to 8. Normal (in hardware), neighbour lost, or never in hardware.
     bool normal = (nh->flag & NH_HW_OK) && !(nh->flag & NH_NEIGH_LOST);
-    if (!normal && heldByPrivateUsers(nh)) return 0;
+    if (!normal && (heldByPrivateUsers(nh) || heldByL2vpnUsers(nh))) return 0;
     if (!normal) normal = notNormalSettle(nh);
     if (normal) return normalDelete(dest, nh);
     // The neighbour logic and the flush finish a path whose neighbour went
-    // away; its public route is let go now, as for any deleted path.
+    // away; its label and neighbour counts on its public route go now, as
+    // for any deleted path, its user count when it is freed.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rt6DelArpDelCnt;
         nh->flag |= NH_OP_DEL;
-        hwRoute6PublicRelease(nh, NH_HOLDS_PUBLIC_ALL, hwPublic6RouteDelCascade);
+        hwRoute6PublicRelease(nh, NH_HOLDS_PUBLIC_ON_DELETE, hwPublic6RouteDelCascade);
         return 0;
     }
     return freeAtOnce(dest, nh);
@@ -506,8 +511,8 @@ int hwRoute6RouteDel(HwRoute6Dest* destRequest, HwRoute6Nexthop* nexthopRequest)
 
 int hwRoute6RtDelProcess(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop) {
     if (dest != nullptr) hwRouteTunDestroyAll(&dest->tunList);
-    // The whole path goes: every count it holds on its public route goes
-    // with it, the neighbour count included.
-    hwRoute6PublicRelease(nexthop, NH_HOLDS_PUBLIC_ALL, hwPublic6RouteDelCascade);
+    // The whole path goes: its label and neighbour counts on its public route
+    // go now, its user count when the flush frees it.
+    hwRoute6PublicRelease(nexthop, NH_HOLDS_PUBLIC_ON_DELETE, hwPublic6RouteDelCascade);
     return 0;
 }

@@ -223,7 +223,7 @@ int metricChange(HwRouteDest* dest, HwRouteNexthop* nh, uint8_t weight) {
 // yet flushed is revived; anything else is a duplicate.
 int existingPathAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop* request) {
     // Added again while its delete waits for private users: the delete is off.
-    nh->flag &= ~NH_WAIT_PRIVATE;
+    nh->flag &= ~(NH_WAIT_PRIVATE | NH_WAIT_L2VPN);
     if (!(nh->flag & NH_OP_DEL)) {
         ++ghwRoute.rtAddRedupErrCnt;
         ADD_LOG("[hwRouteRouteAdd]=>route exist.");

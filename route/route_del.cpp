@@ -29,6 +29,16 @@ bool heldByPrivateUsers(HwRouteNexthop* nh) {
     return true;
 }
 
+// Layer-2 VPN entries point at their public next hop until they are
+// deleted: in hardware or not, it waits for the last of them.
+bool heldByL2vpnUsers(HwRouteNexthop* nh) {
+    if (nh->l2vpnRefCnt == 0) return false;
+    ++ghwRoute.rtDelL2vpnRefCnt;
+    DEL_LOG("[hwRouteRouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
+    nh->flag |= NH_WAIT_L2VPN;
+    return true;
+}
+
 // Step 5: a path that is not in hardware as it should be drops its pending
 // operations. Returns true when it turns out to be in hardware after all (a
 // card-up replay was still pending for it).
@@ -91,12 +101,7 @@ int freeAtOnce(HwRouteDest* dest, HwRouteNexthop* nh) {
 // Step 8: the path is in hardware; mark it and let the flush remove it.
 int normalDelete(HwRouteDest* dest, HwRouteNexthop* nh) {
     if (heldByPrivateUsers(nh)) return 0;
-    if (nh->l2vpnRefCnt != 0) {
-        ++ghwRoute.rtDelL2vpnRefCnt;
-        DEL_LOG("[hwRouteRouteDel]=>l2vpnRefCnt is %d public route can not delete.", nh->l2vpnRefCnt);
-        nh->flag |= NH_WAIT_L2VPN;
-        return 0;
-    }
+    if (heldByL2vpnUsers(nh)) return 0;
     nh->flag |= NH_OP_DEL;
     if (nh->flag & NH_VPN) {
         ++ghwRoute.rtDelVpnSuccessCnt;
@@ -154,16 +159,17 @@ int hwRouteRouteDel(HwRouteDest* destRequest, HwRouteNexthop* nexthopRequest) {
 
     // 5. Classify: normal means present in hardware with its neighbour.
     bool normal = (nh->flag & NH_HW_OK) && !(nh->flag & NH_NEIGH_LOST);
-    if (!normal && heldByPrivateUsers(nh)) return 0;
+    if (!normal && (heldByPrivateUsers(nh) || heldByL2vpnUsers(nh))) return 0;
     if (!normal) normal = notNormalSettle(nh);
     if (normal) return normalDelete(dest, nh);
 
     // 6. The neighbour logic and the flush finish a path whose neighbour went
-    // away; its public route is let go now, as for any deleted path.
+    // away; its label and neighbour counts on its public route go now, as
+    // for any deleted path, its user count when it is freed.
     if (nh->flag & NH_NEIGH_LOST) {
         ++ghwRoute.rtDelArpDelCnt;
         nh->flag |= NH_OP_DEL;
-        hwRoutePublicRelease(nh, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
+        hwRoutePublicRelease(nh, NH_HOLDS_PUBLIC_ON_DELETE, hwPublicRouteDelCascade);
         return 0;
     }
 
@@ -176,8 +182,8 @@ int hwRouteRtDelProcess(HwRouteDest* dest, HwRouteNexthop* nexthop) {
     // when other paths remain: the tunnels are bound again when a route covers them.
     hwRouteTunDestroyAll(&dest->tunList);
 
-    // The whole path goes: every count it holds on its public route goes
-    // with it, the neighbour count included.
-    hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ALL, hwPublicRouteDelCascade);
+    // The whole path goes: its label and neighbour counts on its public route
+    // go now, its user count when the flush frees it.
+    hwRoutePublicRelease(nexthop, NH_HOLDS_PUBLIC_ON_DELETE, hwPublicRouteDelCascade);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
 #include "hwroute/tables.h"
-#include "ordered.h"
+#include "side_index.h"
 
 namespace {
 
@@ -21,44 +21,72 @@ inline bool linked(const HwListLink* link) { return link->next != nullptr && lin
 
 }  // namespace
 
-// ILM table and pend list, both in descending nextHop order.
+// ILM table and pend list, both in descending nextHop order, equal next hops
+// in arrival order. The side indexes say where an entry goes and find it by
+// its key, so neither walks the list.
+
+namespace {
+
+template <auto Link>
+void ilmLinkOrdered(HwListLink* head, HwOrderedGroups& groups, HwRouteIlmNode* node) {
+    HwRouteIlmNode* behind = groups.placeOf<HwIlmAtFamily>(node->nextHop);
+    hwListInsertAfter(behind == nullptr ? head : linkOf<Link>(behind), linkOf<Link>(node));
+    groups.add<HwIlmAtFamily>(node);
+}
+
+// Back from the group's last entry (its chain's front) to its first.
+template <auto Link>
+HwRouteIlmNode* groupFirst(HwListLink* head, const HwOrderedGroups& groups, uint32_t nextHop) {
+    HwRouteIlmNode* first = groups.members.first<HwIlmAtFamily>(nextHop);
+    if (first == nullptr) return nullptr;
+    for (HwListLink* l = linkOf<Link>(first)->prev; l != head && ownerOf<Link>(l)->nextHop == nextHop; l = l->prev)
+        first = ownerOf<Link>(l);
+    return first;
+}
+
+}  // namespace
 
 void hwRouteIlmTableAdd(HwRouteIlmNode* node) {
     if (node == nullptr) return;
-    uint32_t nextHop = node->nextHop;
-    hwListInsertOrdered<&HwRouteIlmNode::link>(&ghwRoute.ilmList, node,
-                                               [nextHop](const HwRouteIlmNode* rec) { return rec->nextHop >= nextHop; });
+    ilmLinkOrdered<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ghwIndex.ilmList, node);
+    ghwIndex.ilm.add<HwIlmKeyFamily>(node, true);
     ghwRoute.swIlmCnt++;
 }
 
 void hwRouteIlmTableDelete(HwRouteIlmNode* node) {
     if (node == nullptr) return;
+    ghwIndex.ilmList.remove<HwIlmAtFamily>(node);
+    ghwIndex.ilm.remove<HwIlmKeyFamily>(node);
     hwListRemove(&node->link);
     ghwRoute.swIlmCnt--;
 }
 
 HwRouteIlmNode* hwRouteIlmTableLookup(const HwRouteIlmNode* key) {
     if (key == nullptr) return nullptr;
-    for (HwRouteIlmNode* rec : hwListOf<&HwRouteIlmNode::link>(&ghwRoute.ilmList)) {
-        if (rec->nextHop == key->nextHop && labelOf(rec->swapLabel) == labelOf(key->swapLabel) &&
-            labelOf(rec->mplsLabel) == labelOf(key->mplsLabel))
-            return rec;
-    }
-    return nullptr;
+    return ghwIndex.ilm.first<HwIlmKeyFamily>(HwIlmKeyFamily::keyOf(key));
 }
 
 void hwRouteIlmTablePendAdd(HwRouteIlmNode* node) {
     if (node == nullptr) return;
-    uint32_t nextHop = node->nextHop;
-    hwListInsertOrdered<&HwRouteIlmNode::pendLink>(
-        &ghwRoute.ilmPendList, node, [nextHop](const HwRouteIlmNode* rec) { return rec->nextHop >= nextHop; });
+    ilmLinkOrdered<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, ghwIndex.ilmPend, node);
     ghwRoute.pendIlmCnt++;
 }
 
 void hwRouteIlmTablePendDelete(HwRouteIlmNode* node) {
     if (node == nullptr) return;
+    ghwIndex.ilmPend.remove<HwIlmAtFamily>(node);
     hwListRemove(&node->pendLink);
     ghwRoute.pendIlmCnt--;
+}
+
+bool hwRouteIlmPending(const HwRouteIlmNode* node) { return node != nullptr && ghwIndex.ilmPend.linked(node); }
+
+HwRouteIlmNode* hwRouteIlmFirstAt(uint32_t nextHop) {
+    return groupFirst<&HwRouteIlmNode::link>(&ghwRoute.ilmList, ghwIndex.ilmList, nextHop);
+}
+
+HwRouteIlmNode* hwRouteIlmPendFirstAt(uint32_t nextHop) {
+    return groupFirst<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, ghwIndex.ilmPend, nextHop);
 }
 
 // Layer-2 VPN table and pend list: newest first, no counters.
@@ -95,15 +123,18 @@ void hwRouteL2vpnTablePendDelete(HwRouteL2vpnNode* node) {
     hwListRemove(&node->pendLink);
 }
 
-// Tunnel list: newest first, no counter.
+// Tunnel list: newest first, no counter; the tunnels of one far endpoint
+// are also chained in that order beside it.
 
 void hwRouteTunTableAdd(HwRouteTunNode* node) {
     if (node == nullptr) return;
     hwListInsertFront(&ghwRoute.tunList, &node->link);
+    ghwIndex.tun.add<HwTunToFamily>(node, true);
 }
 
 void hwRouteTunTableDelete(HwRouteTunNode* node) {
     if (node == nullptr) return;
+    ghwIndex.tun.remove<HwTunToFamily>(node);
     hwListRemove(&node->link);
 }
 

@@ -48,6 +48,17 @@ void buildOrEmpty(HwSideIndex& idx, NodePool* pool, uint32_t size, uint32_t spre
     if (!build(idx, pool, size, spread, alloc)) hwListInit(pool);
 }
 
+bool buildGroups(HwOrderedGroups& g, NodePool* pool, uint32_t size, HwAllocFn alloc) {
+    g = HwOrderedGroups{};
+    if (!build(g.members, pool, size, 1, alloc)) return false;
+    if (g.members.count == 0) return true;
+    g.left = static_cast<uint32_t*>(alloc(g.members.count, sizeof(uint32_t)));
+    g.right = static_cast<uint32_t*>(alloc(g.members.count, sizeof(uint32_t)));
+    if (g.left == nullptr || g.right == nullptr) return false;
+    std::memset(g.left, 0xFF, static_cast<std::size_t>(g.members.count) * sizeof(uint32_t));
+    return true;
+}
+
 }  // namespace
 
 void hwTableIndexInit(HwAllocFn alloc) {
@@ -65,6 +76,17 @@ void hwTableIndexInit(HwAllocFn alloc) {
         ghwIndex.nexthop = HwSideIndex{};
         ghwIndex.pend = HwSideIndex{};
         hwListInit(&g.nexthopPool);
+    }
+    // ILM entries: one key each; the two lists' groups, one per next hop.
+    const bool ilmOk = build(ghwIndex.ilm, &g.ilmPool, HW_ILM_NODE_SIZE, 2, alloc) &&
+                       buildGroups(ghwIndex.ilmList, &g.ilmPool, HW_ILM_NODE_SIZE, alloc) &&
+                       buildGroups(ghwIndex.ilmPend, &g.ilmPool, HW_ILM_NODE_SIZE, alloc);
+    if (!build(ghwIndex.tun, &g.tunPool, HW_TUN_NODE_SIZE, 2, alloc)) hwListInit(&g.tunPool);
+    if (!ilmOk) {
+        ghwIndex.ilm = HwSideIndex{};
+        ghwIndex.ilmList = HwOrderedGroups{};
+        ghwIndex.ilmPend = HwOrderedGroups{};
+        hwListInit(&g.ilmPool);
     }
 }
 
@@ -89,3 +111,8 @@ HwRoute6Nexthop* hwRoute6PendFirstAt(const uint8_t* address) {
     return address == nullptr ? nullptr : ghwIndex.pend.first<HwNexthop6AtFamily>(address);
 }
 HwRoute6Nexthop* hwRoute6PendNextAt(const HwRoute6Nexthop* nh) { return ghwIndex.pend.after<HwNexthop6AtFamily>(nh); }
+
+HwRouteTunNode* hwRouteTunFirstTo(uint8_t family, const uint8_t* address) {
+    return address == nullptr ? nullptr : ghwIndex.tun.first<HwTunToFamily>(HwTunToFamily::Key{family, address});
+}
+HwRouteTunNode* hwRouteTunNextTo(const HwRouteTunNode* tun) { return ghwIndex.tun.after<HwTunToFamily>(tun); }

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hwroute/flags.h"
 #include "hwroute/global.h"
 
 struct HwSideSlot {
@@ -150,6 +151,141 @@ inline uint32_t hwSideMixBytes16(uint32_t h, const uint8_t* a) {
     return h;
 }
 
+// ---- Ordered groups -----------------------------------------------------------
+//
+// A list kept in descending key order, equal keys in arrival order, and the
+// place a new record goes found without walking it. `members` chains the
+// records of each key newest first, so a chain's front is its group's last
+// record in the list: a record with a known key goes right behind it. For a
+// new key, a treap over one record per group (priority from the key's hash,
+// children as element numbers + 1 in arrays beside the pool) finds the group
+// with the next greater key in O(log groups); the new record goes behind
+// that group's last record, or at the front when there is none. The list
+// stays the one order that walks see; this only says where to link.
+struct HwOrderedGroups {
+    HwSideIndex members;
+    uint32_t* left = nullptr;   // per element: treap children; left kNotLinked: not the
+    uint32_t* right = nullptr;  // tree node of its group
+    uint32_t root = 0;
+
+    template <class F>
+    typename F::Rec* recAt(uint32_t e) const {
+        return static_cast<typename F::Rec*>(members.recAt(e));
+    }
+    template <class F>
+    uint32_t keyAt(uint32_t e) const {
+        return F::keyOf(recAt<F>(e));
+    }
+    template <class F>
+    uint32_t prio(uint32_t e) const {
+        return hwSideMix(0x5EEDu, keyAt<F>(e));
+    }
+    bool linked(const void* rec) const {
+        const uint32_t e = members.elemOf(rec);
+        return e != HwSideIndex::kNotLinked && members.linked(e);
+    }
+
+    // The record a new record with `key` goes behind; null: the list's front.
+    template <class F>
+    typename F::Rec* placeOf(uint32_t key) const {
+        if (typename F::Rec* tail = members.first<F>(key)) return tail;
+        uint32_t best = 0;
+        for (uint32_t s = root; s != 0;) {
+            const uint32_t e = s - 1;
+            if (keyAt<F>(e) > key) {
+                best = s;
+                s = left[e];
+            } else {
+                s = right[e];
+            }
+        }
+        return best == 0 ? nullptr : members.first<F>(keyAt<F>(best - 1));
+    }
+
+    // Record linking into the list; call after it is linked there.
+    template <class F>
+    void add(const typename F::Rec* rec) {
+        const uint32_t e = members.elemOf(rec);
+        if (e == HwSideIndex::kNotLinked || left == nullptr) return;
+        const bool newGroup = members.first<F>(F::keyOf(rec)) == nullptr;
+        members.add<F>(rec, true);
+        if (newGroup) insertAt<F>(&root, e);
+    }
+
+    template <class F>
+    void remove(const typename F::Rec* rec) {
+        const uint32_t e = members.elemOf(rec);
+        if (e == HwSideIndex::kNotLinked || left == nullptr || !members.linked(e)) return;
+        members.remove<F>(rec);
+        if (left[e] == HwSideIndex::kNotLinked) return;
+        uint32_t* s = slotOf<F>(F::keyOf(rec));
+        if (const typename F::Rec* heir = members.first<F>(F::keyOf(rec))) {
+            const uint32_t h = members.elemOf(heir);  // the group stays: another record stands for it
+            left[h] = left[e];
+            right[h] = right[e];
+            *s = h + 1;
+        } else {
+            eraseAt<F>(s);
+        }
+        left[e] = HwSideIndex::kNotLinked;
+        right[e] = 0;
+    }
+
+private:
+    template <class F>
+    uint32_t* slotOf(uint32_t key) {
+        uint32_t* s = &root;
+        while (*s != 0 && keyAt<F>(*s - 1) != key) s = key < keyAt<F>(*s - 1) ? &left[*s - 1] : &right[*s - 1];
+        return s;
+    }
+    void rotateRight(uint32_t* s) {
+        const uint32_t n = *s - 1, l = left[n] - 1;
+        left[n] = right[l];
+        right[l] = n + 1;
+        *s = l + 1;
+    }
+    void rotateLeft(uint32_t* s) {
+        const uint32_t n = *s - 1, r = right[n] - 1;
+        right[n] = left[r];
+        left[r] = n + 1;
+        *s = r + 1;
+    }
+    template <class F>
+    void insertAt(uint32_t* s, uint32_t e) {
+        if (*s == 0) {
+            *s = e + 1;
+            left[e] = right[e] = 0;
+            return;
+        }
+        const uint32_t n = *s - 1;
+        if (keyAt<F>(e) < keyAt<F>(n)) {
+            insertAt<F>(&left[n], e);
+            if (prio<F>(left[n] - 1) > prio<F>(n)) rotateRight(s);
+        } else {
+            insertAt<F>(&right[n], e);
+            if (prio<F>(right[n] - 1) > prio<F>(n)) rotateLeft(s);
+        }
+    }
+    // Rotate the node at *s down to a leaf, then drop it.
+    template <class F>
+    void eraseAt(uint32_t* s) {
+        for (;;) {
+            const uint32_t n = *s - 1, l = left[n], r = right[n];
+            if (l == 0 && r == 0) {
+                *s = 0;
+                return;
+            }
+            if (r == 0 || (l != 0 && prio<F>(l - 1) > prio<F>(r - 1))) {
+                rotateRight(s);
+                s = &right[*s - 1];
+            } else {
+                rotateLeft(s);
+                s = &left[*s - 1];
+            }
+        }
+    }
+};
+
 // The indexes of the daemon's tables, built by hwTableIndexInit.
 struct HwTableIndexes {
     HwSideIndex dest;     // destinations (IPv4 and IPv6) by (VRF, prefix, length)
@@ -157,6 +293,10 @@ struct HwTableIndexes {
     HwSideIndex pend;     // pending next hops by gateway address, pending bucket order
     HwSideIndex arp;      // ARP records by (VRF, address)
     HwSideIndex nd6;      // ND records by (VRF, address)
+    HwSideIndex ilm;          // ILM entries by (next hop, incoming label, outgoing label)
+    HwOrderedGroups ilmList;  // where an entry goes in the ILM table
+    HwOrderedGroups ilmPend;  // where an entry goes on the ILM pend list
+    HwSideIndex tun;          // tunnels by (family, far endpoint), tunnel list order
 };
 extern HwTableIndexes ghwIndex;
 
@@ -228,4 +368,45 @@ struct HwNd6Family {
     static Key keyOf(const Rec* r) { return {r->vpnVrfid, r->nextHop}; }
     static uint32_t hash(const Key& k) { return hwSideMixBytes16(hwSideMix(6, k.vrf), k.address); }
     static bool eq(const Key& a, const Key& b) { return a.vrf == b.vrf && std::memcmp(a.address, b.address, 16) == 0; }
+};
+
+// ILM entries: the table's lookup key (labels without EXP, bottom and TTL
+// bits), and the next hop both ILM lists are ordered by.
+struct HwIlmKeyFamily {
+    using Rec = HwRouteIlmNode;
+    struct Key {
+        uint32_t nextHop, inLabel, outLabel;
+    };
+    static Key keyOf(const Rec* r) { return {r->nextHop, r->swapLabel >> 12, r->mplsLabel >> 12}; }
+    static uint32_t hash(const Key& k) { return hwSideMix(hwSideMix(hwSideMix(7, k.nextHop), k.inLabel), k.outLabel); }
+    static bool eq(const Key& a, const Key& b) {
+        return a.nextHop == b.nextHop && a.inLabel == b.inLabel && a.outLabel == b.outLabel;
+    }
+};
+
+struct HwIlmAtFamily {
+    using Rec = HwRouteIlmNode;
+    using Key = uint32_t;
+    static Key keyOf(const Rec* r) { return r->nextHop; }
+    static uint32_t hash(Key k) { return hwSideMix(8, k); }
+    static bool eq(Key a, Key b) { return a == b; }
+};
+
+// Tunnels by far endpoint: IPv4 endpoints are the first 4 bytes.
+struct HwTunToFamily {
+    using Rec = HwRouteTunNode;
+    struct Key {
+        uint8_t family;
+        const uint8_t* address;
+    };
+    static Key keyOf(const Rec* r) { return {r->tunFamily, r->nextHopDst}; }
+    static uint32_t bytes(uint8_t family) { return family == HW_AF_INET ? 4 : 16; }
+    static uint32_t hash(const Key& k) {
+        uint8_t a[16] = {};
+        std::memcpy(a, k.address, bytes(k.family));
+        return hwSideMixBytes16(hwSideMix(9, k.family), a);
+    }
+    static bool eq(const Key& a, const Key& b) {
+        return a.family == b.family && std::memcmp(a.address, b.address, bytes(a.family)) == 0;
+    }
 };

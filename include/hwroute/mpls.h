@@ -11,6 +11,11 @@ int hwRouteIlmDel(HwRouteIlmNode* request);
 int hwRouteL2vpnAdd(HwRouteL2vpnNode* request, uint32_t publicFamily, void* publicDestKey, void* publicNexthopKey);
 int hwRouteL2vpnDel(HwRouteL2vpnNode* request);
 int hwRouteL2vpnDelProcess(HwRouteL2vpnNode* entry);
+// True when a layer-2 VPN entry other than `except`, not waiting for its
+// neighbour, rides on the public next hop `pub` through a remote edge other
+// than (lostFamily, lostAddress16); a null address excludes no edge.
+bool hwL2vpnKeepsPublic(const void* pub, const HwRouteL2vpnNode* except, uint32_t lostFamily,
+                        const uint8_t* lostAddress16);
 
 // Exported entry points: the only way tunnels enter.
 int hwRouteTunAdd(HwRouteTunNode* request);

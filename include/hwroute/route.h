@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "hwroute/flags.h"
 #include "hwroute/global.h"
 #include "hwroute/records.h"
 
@@ -67,7 +68,19 @@ extern const HwPublicCascade hwPublic6RouteDelCascade;  // a private IPv6 path d
 extern const HwPublicCascade hwPublicVpnDelCascade;     // a private label part withdrawn
 extern const HwPublicCascade hwPublic6VpnDelCascade;
 extern const HwPublicCascade hwPublicNd6DelCascade;     // a private IPv6 path lost its ND6 neighbour
+// A deleted private path gives back its label and neighbour counts at once;
+// its user count stays until its record is freed, because until then its
+// hardware delete and its neighbour lookups still read the public route.
+constexpr uint32_t NH_HOLDS_PUBLIC_ON_DELETE = NH_HOLDS_PUBLIC_MPLS | NH_HOLDS_PUBLIC_ARP;
 void hwRoutePublicTake(HwRouteNexthop* nexthop, uint32_t bits);
 void hwRoute6PublicTake(HwRoute6Nexthop* nexthop, uint32_t bits);
 void hwRoutePublicRelease(HwRouteNexthop* nexthop, uint32_t bits, const HwPublicCascade& cascade);
 void hwRoute6PublicRelease(HwRoute6Nexthop* nexthop, uint32_t bits, const HwPublicCascade& cascade);
+// The flush frees removed paths while it settles a batch, and a public delete
+// set off there could reach destinations of that same batch. So a removed
+// path that still holds counts is parked instead (out of every table; true:
+// the caller must not free it), and the flush lets the parked paths go, each
+// releasing its counts and returning to its pool, once the batch is settled.
+bool hwRoutePublicPark(HwRouteNexthop* nexthop);
+bool hwRoute6PublicPark(HwRoute6Nexthop* nexthop);
+void hwRoutePublicUnpark(void);

@@ -106,6 +106,14 @@ void hwRouteIlmTableDelete(HwRouteIlmNode* node);
 HwRouteIlmNode* hwRouteIlmTableLookup(const HwRouteIlmNode* key);
 void hwRouteIlmTablePendAdd(HwRouteIlmNode* node);
 void hwRouteIlmTablePendDelete(HwRouteIlmNode* node);
+bool hwRouteIlmPending(const HwRouteIlmNode* node);  // on the ILM pend list
+// First entry towards `nextHop` in the ILM table / on the ILM pend list
+// (the entries of one next hop are consecutive on both), null when none.
+HwRouteIlmNode* hwRouteIlmFirstAt(uint32_t nextHop);
+HwRouteIlmNode* hwRouteIlmPendFirstAt(uint32_t nextHop);
+// Tunnels whose far endpoint is `address` (4 bytes for IPv4), in tunnel list order.
+HwRouteTunNode* hwRouteTunFirstTo(uint8_t family, const uint8_t* address);
+HwRouteTunNode* hwRouteTunNextTo(const HwRouteTunNode* tun);
 void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* node);
 void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* node);
 HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* key);

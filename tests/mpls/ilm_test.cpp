@@ -1,7 +1,10 @@
 // MPLS incoming-label entries: add and delete handling, the hardware entry
 // bytes of objects 156 and 157, and the status moves of the writers.
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
@@ -283,6 +286,72 @@ TEST_F(Ilm, FollowsItsNeighbour) {
     EXPECT_EQ(del(transit()), 0);
     EXPECT_EQ(del(noUnit), 0);
     EXPECT_EQ(ghwRoute.pendIlmCnt + ghwRoute.swIlmCnt + ghwRoute.hwOkIlmCnt, 0u);
+}
+
+// Both ILM lists stay in descending next-hop order with equal next hops in
+// arrival order, and every stored entry is found by its key, through random
+// churn over few next hops (long runs of equals) and over many (many groups).
+// The model is a plain vector kept in that order.
+TEST_F(Ilm, ListsKeepTheirOrderAndLookupsFindEveryEntryThroughChurn) {
+    for (const uint32_t gateways : {3u, 1000u}) {
+        SCOPED_TRACE(gateways);
+        HwTestSizes sizes;
+        sizes.ilmNum = 400;
+        reinit(sizes);
+        std::mt19937 rng(gateways);
+        std::vector<HwRouteIlmNode*> table, pend;
+        auto modelInsert = [](std::vector<HwRouteIlmNode*>& m, HwRouteIlmNode* n) {
+            m.insert(std::find_if(m.begin(), m.end(), [n](const HwRouteIlmNode* r) { return r->nextHop < n->nextHop; }),
+                     n);
+        };
+        auto same = [](HwListLink* head, const std::vector<HwRouteIlmNode*>& m, bool pendList) {
+            std::vector<HwRouteIlmNode*> seen;
+            for (HwListLink* l = head->next; l != head; l = l->next)
+                seen.push_back(pendList ? ownerOf<&HwRouteIlmNode::pendLink>(l) : ownerOf<&HwRouteIlmNode::link>(l));
+            return seen == m;
+        };
+        uint32_t label = 16;
+        for (int step = 0; step < 4000; ++step) {
+            const uint32_t op = rng() % 4;
+            if (op < 2 && table.size() < 400) {
+                HwRouteIlmNode* n = hwRouteIlmNodeAlloc();
+                ASSERT_NE(n, nullptr);
+                *n = HwRouteIlmNode{};
+                n->nextHop = 0x0a000000u + rng() % gateways;
+                n->swapLabel = lbl(label++);
+                hwRouteIlmTableAdd(n);
+                modelInsert(table, n);
+                if (op == 1) {
+                    hwRouteIlmTablePendAdd(n);
+                    modelInsert(pend, n);
+                }
+            } else if (!table.empty()) {
+                HwRouteIlmNode* n = table[rng() % table.size()];
+                if (op == 2 && hwRouteIlmPending(n)) {
+                    hwRouteIlmTablePendDelete(n);
+                    pend.erase(std::find(pend.begin(), pend.end(), n));
+                    continue;
+                }
+                if (hwRouteIlmPending(n)) {
+                    hwRouteIlmTablePendDelete(n);
+                    pend.erase(std::find(pend.begin(), pend.end(), n));
+                }
+                hwRouteIlmTableDelete(n);
+                table.erase(std::find(table.begin(), table.end(), n));
+                hwRouteIlmNodeFree(n);
+            }
+            if (step % 97 == 0 || step == 3999) {
+                ASSERT_TRUE(same(&ghwRoute.ilmList, table, false)) << "step " << step;
+                ASSERT_TRUE(same(&ghwRoute.ilmPendList, pend, true)) << "step " << step;
+                for (HwRouteIlmNode* n : table) {
+                    HwRouteIlmNode key = *n;
+                    key.swapLabel |= 0xfff;  // EXP, bottom and TTL bits are not part of the key
+                    ASSERT_EQ(hwRouteIlmTableLookup(&key), n);
+                    ASSERT_EQ(hwRouteIlmPending(n), std::find(pend.begin(), pend.end(), n) != pend.end());
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

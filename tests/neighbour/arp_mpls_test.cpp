@@ -25,14 +25,14 @@ HwRouteIlmNode* waitingIlm(uint32_t vrf) {
     return e;
 }
 
-// An entry holds one count on its public next hop while it is not waiting.
+// An entry holds one count on its public next hop for its whole life.
 HwRouteL2vpnNode* l2vpn(const char* edge, bool waiting, HwRouteNexthop* pub) {
     HwRouteL2vpnNode* e = hwRouteL2vpnNodeAlloc();
     e->family = HW_AF_INET;
     put4(e->nexthopIp, edge);
     e->status = waiting ? hwStatusWait : hwStatusOk;
     e->publicNexthop = pub;
-    pub->l2vpnRefCnt += waiting ? 0 : 1;
+    pub->l2vpnRefCnt++;
     hwRouteL2vpnTableAdd(e);
     if (waiting) hwRouteL2vpnTablePendAdd(e);
     return e;
@@ -53,32 +53,36 @@ TEST_F(NeighTest, IlmEntriesOfTheNeighboursVrfLeaveTheirWaitWithItAndReturnToItO
         EXPECT_EQ(timesOn<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, e), 1);
 }
 
-// Layer-2 VPN entries are released by the neighbour of their edge in any VRF
-// and count on their public route only while not waiting; when the last one
-// loses the neighbour of the public route, the route is withdrawn.
-TEST_F(NeighTest, L2vpnEntriesCountOnTheirPublicRouteOnlyWhileNotWaiting) {
+// Layer-2 VPN entries are released by the neighbour of their edge in any
+// VRF, and neighbours never move their counts. The public route outlives its
+// own neighbour only while an entry through another neighbour is in
+// hardware (without holding the neighbour record), and is withdrawn when
+// that entry goes too.
+TEST_F(NeighTest, L2vpnEntriesKeepTheirPublicRouteOnlyWhileInHardwareElsewhere) {
     ASSERT_EQ(arpAdd(arp("192.168.1.1")), 0);
     ASSERT_EQ(routeAdd(Path{}), 0);
     hwRouteUpdate();
     HwRouteNexthop* p = find(Path{});
-    HwRouteL2vpnNode* early = l2vpn("192.168.9.9", true, p);
+    HwRouteL2vpnNode* far = l2vpn("192.168.9.9", true, p);
     l2vpn("192.168.1.1", false, p);  // towards the public next hop itself
-
     ASSERT_EQ(arpAdd(arp("192.168.9.9", 0x42, 3)), 0);
-    EXPECT_EQ(timesOn<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, early), 0);
-    EXPECT_EQ(p->l2vpnRefCnt, 2u);
-    HwRouteL2vpnNode* late = l2vpn("192.168.9.9", false, p);
-    ASSERT_EQ(arpAdd(arp("192.168.9.9", 0x42, 4)), 0);  // entries already out are not counted again
-    EXPECT_EQ(p->l2vpnRefCnt, 3u);
-
-    ASSERT_EQ(arpDel(arp("192.168.9.9", 0x42, 3)), 0);
-    ASSERT_EQ(arpDel(arp("192.168.9.9", 0x42, 4)), 0);  // both already waiting: no second release
-    EXPECT_EQ(p->l2vpnRefCnt, 1u);
-    for (HwRouteL2vpnNode* e : {early, late})
-        EXPECT_EQ(timesOn<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, e), 1);
+    EXPECT_EQ(timesOn<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, far), 0);
 
     ASSERT_EQ(arpDel(arp("192.168.1.1")), 0);
-    EXPECT_EQ(p->flag & (NH_WAIT_L2VPN_ARP | NH_NEIGH_LOST | NH_RESOLVED), NH_WAIT_L2VPN_ARP | NH_NEIGH_LOST);
+    EXPECT_EQ(p->flag & (NH_WAIT_L2VPN_ARP | NH_NEIGH_LOST), NH_WAIT_L2VPN_ARP);
+    EXPECT_EQ(hwArpFind(0, ip4("192.168.1.1")), nullptr) << "the neighbour is not held for the entries";
+    // Its return ends the wait: the far entry's loss no longer withdraws the route.
+    ASSERT_EQ(arpAdd(arp("192.168.1.1")), 0);
+    EXPECT_EQ(p->flag & NH_WAIT_L2VPN_ARP, 0u);
+    ASSERT_EQ(arpDel(arp("192.168.9.9", 0x42, 3)), 0);
+    EXPECT_EQ(p->flag & NH_NEIGH_LOST, 0u);
+    EXPECT_EQ(timesOn<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, far), 1);
+    hwRouteUpdate();
+
+    // With the far entry waiting, nothing keeps the route when its neighbour goes again.
+    ASSERT_EQ(arpDel(arp("192.168.1.1")), 0);
+    EXPECT_EQ(p->flag & (NH_WAIT_L2VPN_ARP | NH_NEIGH_LOST), NH_NEIGH_LOST);
+    EXPECT_EQ(p->l2vpnRefCnt, 2u) << "neighbours never move the entries' counts";
     const std::size_t before = callCount();
     hwRouteUpdate();
     EXPECT_EQ(ops("10.1.0.0", 2, before), 1);

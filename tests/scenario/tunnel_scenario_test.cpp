@@ -348,10 +348,17 @@ TEST_F(TunnelScenario, RefusedWritesMoveOnlyTheStatus) {
 
 // ---- what neighbour and route events do to tunnels -------------------------
 
+// Only the tunnels of the changed address are rewritten (withdrawn newest
+// bound first, written again in tunnel list order, newest first).
 TEST_F(TunnelScenario, NeighbourMacChangeRewritesBoundTunnelsOnce) {
     neighbour("10.9.0.2", kMac2);
+    neighbour("10.9.0.3", kMac2);
     HwRouteTunNode req = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
     ASSERT_EQ(hwRouteTunAdd(&req), 0);
+    HwRouteTunNode other = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.3", "198.51.101.0", 0xFFFFFF00, kTunUnit + 2);
+    HwRouteTunNode second = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.102.0", 0xFFFFFF00, kTunUnit + 1);
+    ASSERT_EQ(hwRouteTunAdd(&other), 0);
+    ASSERT_EQ(hwRouteTunAdd(&second), 0);
     const std::size_t before = calls();
     neighbour("10.9.0.2", "02:00:00:00:00:22");
     const uint8_t mac22[6] = {2, 0, 0, 0, 0, 0x22};
@@ -366,6 +373,12 @@ TEST_F(TunnelScenario, NeighbourMacChangeRewritesBoundTunnelsOnce) {
     for (HwRouteTunNode* t : hwListOf<&HwRouteTunNode::bindLink>(&arp->tunList)) onList += t == find(req) ? 1 : 0;
     EXPECT_EQ(onList, 1);
     EXPECT_EQ(find(req)->status, hwStatusOk);
+    std::vector<uint32_t> unitOps;
+    for (std::size_t i = before; i < calls(); ++i) {
+        const std::vector<uint8_t>& d = hwCalls()[i].data;
+        if (hwCalls()[i].objectId == 338 && beRead32(&d.at(28)) == 8) unitOps.push_back(beRead32(&d.at(20)) * 10 + d.at(86));
+    }
+    EXPECT_EQ(unitOps, (std::vector<uint32_t>{412, 402, 411, 401}));
 }
 
 TEST_F(TunnelScenario, LosingTheNeighbourOrTheCarryingRouteDestroysTheTunnel) {

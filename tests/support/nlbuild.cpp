@@ -193,6 +193,16 @@ NlMessage nlL2vpn(const NlL2vpnFields& s) {
     putHost<uint32_t>(b, B(52), s.rxInnerLabel);
     b[B(59)] = s.txInnerTtl;
     putAddr16(b, B(60), s.nextHop);
+    putHost<uint16_t>(b, B(36), s.ceVid);
+    putHost<uint16_t>(b, B(42), s.peEgressVid);
+    putHost<uint32_t>(b, B(44), s.txOuterLabel);
+    putHost<uint32_t>(b, B(48), s.txInnerLabel);
+    putHost<uint32_t>(b, B(76), s.pubVrfId);
+    putHost<uint32_t>(b, B(80), s.pubIfUnit);
+    putAddr16(b, B(84), s.pubDst);
+    b[B(100)] = s.pubPrefixLen;
+    b[B(101)] = s.pubProtoId;
+    b[B(103)] = s.publicStatus;
     return NlMessage(s.type, b);
 }
 

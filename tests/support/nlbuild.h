@@ -173,6 +173,17 @@ struct NlL2vpnFields {
     uint32_t rxInnerLabel = 0;
     uint8_t txInnerTtl = 0;
     const char* nextHop = nullptr;
+    uint32_t txOuterLabel = 0;
+    uint32_t txInnerLabel = 0;
+    uint16_t ceVid = 0;
+    uint16_t peEgressVid = 0;
+    // The public route (offsets 76 to 103).
+    uint32_t pubVrfId = 0;
+    uint32_t pubIfUnit = 0;
+    const char* pubDst = nullptr;
+    uint8_t pubPrefixLen = 0;
+    uint8_t pubProtoId = 0;
+    uint8_t publicStatus = 0;
 };
 NlMessage nlL2vpn(const NlL2vpnFields& req);
 
