@@ -6,9 +6,8 @@
 #include <cstring>
 
 #include "hwroute/debug.h"
+#include "hwroute/global.h"
 #include "hwroute/bewriter.h"
-
-HwAbnStats ghwAbnormal{};
 
 namespace {
 
@@ -46,17 +45,17 @@ Entry* freeEntry() {
 
 void release(Entry& e) {
     e.key.kind = HW_ABN_NONE;
-    ghwAbnormal.pending--;
+    ghwRoute.abnPendingCnt--;
 }
 
 void tryEntry(Entry& e) {
-    ghwAbnormal.retried++;
+    ghwRoute.abnRetriedCnt++;
     const HwAbnResult r = sHooks[e.key.kind](e.key, e.saved, e.savedLen);
     if (r == HwAbnResult::Recovered) {
-        ghwAbnormal.recovered++;
+        ghwRoute.abnRecoveredCnt++;
         release(e);
     } else if (r == HwAbnResult::Superseded) {
-        ghwAbnormal.superseded++;
+        ghwRoute.abnSupersededCnt++;
         release(e);
     } else {
         e.due = sPass + e.backoff;
@@ -76,14 +75,14 @@ void hwAbnormalQueue(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLe
     if (e == nullptr) {
         e = freeEntry();
         if (e == nullptr) {
-            ghwAbnormal.full++;
+            ghwRoute.abnFullCnt++;
             LOG("abnormal table full, refused write of kind %d not kept.", key.kind);
             return;
         }
         e->key = key;
         e->savedLen = 0;
-        ghwAbnormal.pending++;
-        ghwAbnormal.queued++;
+        ghwRoute.abnPendingCnt++;
+        ghwRoute.abnQueuedCnt++;
     }
     e->due = sPass + 1;
     e->backoff = 2;
@@ -95,21 +94,22 @@ void hwAbnormalQueue(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLe
 }
 
 void hwAbnormalForget(const HwAbnKey& key) {
-    if (ghwAbnormal.pending == 0) return;
+    if (ghwRoute.abnPendingCnt == 0) return;
     Entry* e = find(key);
     if (e != nullptr) release(*e);
 }
 
 void hwAbnormalRetry(void) {
     sPass++;
-    if (ghwAbnormal.pending == 0) return;
+    if (ghwRoute.abnPendingCnt == 0) return;
     for (Entry& e : sEntries)
         if (e.key.kind != HW_ABN_NONE && int32_t(sPass - e.due) >= 0) tryEntry(e);
 }
 
 void hwAbnormalReset(void) {
     for (Entry& e : sEntries) e.key.kind = HW_ABN_NONE;
-    ghwAbnormal = HwAbnStats{};
+    ghwRoute.abnQueuedCnt = ghwRoute.abnRetriedCnt = ghwRoute.abnRecoveredCnt = 0;
+    ghwRoute.abnSupersededCnt = ghwRoute.abnFullCnt = ghwRoute.abnPendingCnt = 0;
     sPass = 0;
 }
 

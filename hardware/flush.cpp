@@ -109,17 +109,22 @@ using Nh = HwRouteNexthop;
 using Nh6 = HwRoute6Nexthop;
 
 // The held neighbour a removed path depended on loses one dependant, and
-// goes when it has none left.
+// goes when it has none left - unless it is wanted still (the kernel has
+// reported it again and its host entry waits for a retry, or it became the
+// router's own address): then it only stops being held.
 void releaseHeldArp(const Nh* n) {
     uint32_t vrf = 0;
     if (!hwNexthopEffectiveVrf(n, &vrf)) return;
     for (HwArpNode* arp = hwArpFind(vrf, n->nextHop); arp != nullptr; arp = hwArpFindNext(arp)) {
         if (!(arp->flag & ARP_FLAG_HELD)) continue;
         if (arp->refCnt > 0) arp->refCnt--;
-        if (arp->refCnt == 0) {
-            hwArpTableDelete(arp);
-            hwArpNodeFree(arp);
+        if (arp->refCnt != 0) return;
+        if (arp->status == hwStatusAddAbnormal || (arp->flag & ARP_FLAG_LOCAL)) {
+            arp->flag &= uint8_t(~ARP_FLAG_HELD);
+            return;
         }
+        hwArpTableDelete(arp);
+        hwArpNodeFree(arp);
         return;
     }
 }
@@ -258,10 +263,13 @@ void releaseHeldNd6(const Nh6* n) {
     for (HwNd6Node* nd = hwNd6Find(vrf, n->nextHop); nd != nullptr; nd = hwNd6FindNext(nd)) {
         if (!(nd->flag & ARP_FLAG_HELD)) continue;
         if (nd->refCnt > 0) nd->refCnt--;
-        if (nd->refCnt == 0) {
-            hwNd6TableDelete(nd);
-            hwNd6NodeFree(nd);
+        if (nd->refCnt != 0) return;
+        if (nd->flag & ARP_FLAG_LOCAL) {  // became the router's own address: stays
+            nd->flag &= uint8_t(~ARP_FLAG_HELD);
+            return;
         }
+        hwNd6TableDelete(nd);
+        hwNd6NodeFree(nd);
         return;
     }
 }
@@ -273,6 +281,10 @@ void releaseLocalNd6(const Nh6* n) {
         LOG("update del local nd6 item nextHop=%s,localRefCnt=%d", ip6_sprintf(nd->nextHop), nd->localRefCnt);
         if (nd->localRefCnt != 0) {
             nd->localRefCnt--;
+            return;
+        }
+        if (nd->flag & ARP_FLAG_HELD) {  // freed by the flush that removes its last path
+            nd->flag &= uint8_t(~ARP_FLAG_LOCAL);
             return;
         }
         hwNd6TableDelete(nd);

@@ -3,7 +3,8 @@
 //
 // Status moves made here (the add writers do not look at the old status):
 //   add accepted            any  -> 1   ok counter + 1, unless cardupFlag (then cleared)
-//   IPv4 add refused        any  -> 4   error counter + 1
+//   IPv4 add refused        any  -> 4   error counter + 1 (once); a card-up
+//                                       rewrite also leaves the ok counter
 //   delete                  1, 5 -> 2   ok counter - 1 (platform called)
 //   delete                  4    -> 2   error counter - 1 (no platform call)
 //   delete                  else        unchanged, error line
@@ -83,6 +84,12 @@ int hwUpdateArpAdd(HwArpNode* node) {
         // again does not raise it a second time.
         if (node->status != hwStatusAddAbnormal) ghwRoute.hwErrArpCnt++;
         node->status = hwStatusAddAbnormal;
+        // A refused card-up rewrite leaves the entry out of the new card: it
+        // is no longer counted in hardware, and its retry counts it again.
+        if (node->cardupFlag != 0) {
+            node->cardupFlag = 0;
+            ghwRoute.hwOkArpCnt--;
+        }
         hwAbnormalQueue(hwAbnArpKey(node->vpnVrfid, node->nextHop));
         return -1;
     }

@@ -319,3 +319,12 @@ int hwUpdateRoute6Del(HwRoute6Nexthop* x) {
     if (olds.num == 0) return news.num == 0 ? -1 : 0;
     return sendChange(d, olds, news, false) == 0 ? 0 : -1;
 }
+
+bool hwRoute6DestSettled(HwRoute6Dest* d) {
+    if (d == nullptr) return true;
+    for (Nh6* n : hwListOf<&Nh6::destLink>(&d->nhopList))
+        if (n->flag & (NH_OP_MASK | NH_OP_HW_DEL)) return false;
+    Set olds, news;
+    collectSets(d, nullptr, nullptr, olds, news);
+    return sameMembers(olds, news);
+}

@@ -179,9 +179,32 @@ struct HwEntryBuild {
         }
     }
 
+    // Present paths are meant to form one best set, but a path can stay
+    // present beside better ones (it came back with its neighbour after the
+    // others changed weight): only the best of them stay, the others leave
+    // and compete again. With fast reroute a worse present path is the
+    // backup on purpose and stays.
+    void trimKept() {
+        if (iprouteFrr != 0) return;
+        Group best;
+        hwBestSetOf(kept, best, cmp);
+        if (best.num == kept.num) return;
+        for (uint32_t i = 0; i < kept.num; ++i) {
+            Nh* n = kept.item[i];
+            if (best.contains(n)) continue;
+            n->flag |= NH_OP_BACKUP;
+            del.push(n);
+        }
+        kept = best;
+    }
+
     // Steps 2 and 3: the best sets and the lists to delete, add, keep and back up.
+    // The newcomers are the best of the adds or of the idle paths (resolved,
+    // not present, nothing queued), whichever is better, both when equal: an
+    // idle path better than the present ones is not left idle beside them.
     void chooseLists() {
         del.append(removal);
+        trimKept();
         hwBestSetOf(add, bestAdd, cmp);
         if (iprouteFrr != 0) {
             Group losers;
@@ -191,28 +214,29 @@ struct HwEntryBuild {
         }
         hwBestSetOf(idle, bestIdle, cmp);
 
-        if (bestAdd.num == 0) {
-            if (kept.num != 0) {
-                keep.append(kept);
-            } else if (bestIdle.num != 0 && del.num != 0) {
-                promote(bestIdle);  // standby paths replace the departing ones
-            }
+        const int ai = bestAdd.num == 0 ? -1 : bestIdle.num == 0 ? 1 : cmp(bestAdd.first(), bestIdle.first());
+        const bool useAdd = bestAdd.num != 0 && ai >= 0;
+        const bool useIdle = bestIdle.num != 0 && ai <= 0;
+        auto takeNew = [&] {
+            if (useAdd) nw.append(bestAdd);
+            if (useIdle) promote(bestIdle);
+        };
+        if (!useAdd && !useIdle) {
+            keep.append(kept);
             return;
         }
         if (kept.num == 0) {
-            const int c = bestIdle.num != 0 ? cmp(bestAdd.first(), bestIdle.first()) : 1;
-            if (c >= 0) nw.append(bestAdd);
-            if (c <= 0) promote(bestIdle);
+            takeNew();
             return;
         }
-        const int c = cmp(bestAdd.first(), kept.first());
+        const int c = cmp(useAdd ? bestAdd.first() : bestIdle.first(), kept.first());
         if (c == 0) {
-            nw.append(bestAdd);
+            takeNew();
             keep.append(kept);
         } else if (c > 0) {
-            nw.append(bestAdd);
+            takeNew();
             pushOutKept();
-        } else if (iprouteFrr == 0) {
+        } else if (iprouteFrr == 0 || !useAdd) {
             keep.append(kept);
         } else {
             nw.push(kept.first());

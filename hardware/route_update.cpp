@@ -328,3 +328,12 @@ int hwUpdateRouteDel(HwRouteNexthop* x) {
     if (olds.num == 0) return news.num == 0 ? -1 : 0;
     return sendChange(d, olds, news, false) == 0 ? 0 : -1;
 }
+
+bool hwRouteDestSettled(HwRouteDest* d) {
+    if (d == nullptr) return true;
+    for (Nh* n : hwListOf<&Nh::destLink>(&d->nhopList))
+        if (n->flag & (NH_OP_MASK | NH_OP_HW_DEL)) return false;
+    Set olds, news;
+    collectSets(d, nullptr, nullptr, olds, news);
+    return sameMembers(olds, news);
+}

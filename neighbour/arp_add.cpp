@@ -65,15 +65,16 @@ void readdNexthops6(HwArpNode* arp) {
 
 // Pending next hops are resolved again. A route that is still in
 // hardware (its removal not flushed yet) needs nothing sent, so its
-// destination leaves the ready list unless a delete of the path is queued.
+// destination leaves the ready list - unless it still needs the flush: a
+// change of one of its paths is queued (dropping it would strand that
+// change), or the path is back beside better ones that came meanwhile.
 void fastReleasePending(HwArpNode* arp) {
     hwArpEachPending(arp, [](HwRouteNexthop* nh) {
         ghwRoute.arpAddFastPendDelCnt++;
         hwNeighUnpend(nh);
-        const uint32_t old = nh->flag;
-        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+        nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
         HwRouteDest* dest = nh->pDestEntry;
-        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0) {
+        if (dest != nullptr && dest->readyState == 1 && hwRouteDestSettled(dest)) {
             ghwRoute.arpAddFastReadyDelCnt++;
             hwRouteReadyTableDelete(dest);
         }
@@ -111,6 +112,9 @@ int arpAddSame(HwArpNode* arp) {
     }
     if (hwUpdateArpAdd(arp) != 0) {
         arpAddLog("ERROR: hwUpdateArpAdd error.");
+        // A held record stays held (paths in hardware still use it); its
+        // refused status keeps the flush from freeing it, and the retry
+        // that writes it brings its paths back.
         return -1;
     }
     hwArpUnhold(arp);
@@ -139,7 +143,7 @@ void changeWithdrawRoutes(HwArpNode* arp) {
         HwRouteDest* dest = nh->pDestEntry;
         if (dest != nullptr && dest->readyState == 1) {
             if ((nh->flag & NH_OP_ADD) && (nh->flag & NH_CARDUP_PEND)) nh->flag |= NH_HW_OK;
-            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
             ghwRoute.arpchangeReadyDelCnt++;
             hwRouteReadyTableDelete(dest);
         }
@@ -161,8 +165,22 @@ void changeReaddRoutes(uint32_t address) {
     });
 }
 
+void takeInformation(HwArpNode* arp, const HwArpNode* r) {
+    std::memcpy(arp->mac, r->mac, sizeof arp->mac);
+    arp->outPort = r->outPort;
+    arp->ifUnit = r->ifUnit;
+    arp->subIfUnit = r->subIfUnit;
+}
+
 int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     ghwRoute.arpAddChangeCnt++;
+    // A record whose first write was refused has released nothing yet:
+    // only its data changes, and the write is tried again (releasing the
+    // waiters would resolve paths through a neighbour not written).
+    if (arp->flag & ARP_FLAG_UNRELEASED) {
+        takeInformation(arp, r);
+        return hwArpRetryWrite(arp);
+    }
     const uint32_t address = arp->nextHop;
     const HwIlmTowards ilmAtAddress{0, address, true};
     const HwL2vpnTowards l2vpnAtAddress{address};
@@ -182,10 +200,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     } else {
         hwUpdateArpDel(arp);
     }
-    std::memcpy(arp->mac, r->mac, sizeof arp->mac);
-    arp->outPort = r->outPort;
-    arp->ifUnit = r->ifUnit;
-    arp->subIfUnit = r->subIfUnit;
+    takeInformation(arp, r);
     (void)hwUpdateArpAdd(arp);  // a refusal shows in status and the hardware counters
 
     // 9-13. Write everything again.
@@ -249,6 +264,18 @@ void newAddRoutes(HwArpNode* arp) {
 
 void releaseWaiters(HwArpNode* arp);
 
+// The router's own address replaces a neighbour that is held (paths in
+// hardware still use it): the record becomes the local one, stored only and
+// never written (a rewrite would put the router's own MAC in hardware, and
+// the local record is later freed without a hardware delete). It stays held
+// until the flush has removed those paths.
+int arpAddLocalOverHeld(HwArpNode* arp, const HwArpNode* r) {
+    takeInformation(arp, r);
+    arp->flag |= ARP_FLAG_LOCAL;
+    arp->status = hwStatusIdle;
+    return 0;
+}
+
 int arpAddNew(const HwArpNode* r) {
     ghwRoute.arpAddNormalCnt++;
     HwArpNode* arp = hwArpNodeAlloc();
@@ -285,10 +312,11 @@ int hwArpRetryWrite(HwArpNode* arp) {
         return 0;
     }
     // A rewrite refused on a change or on a held record's return: the
-    // record is live again, what came since waits on the pend table, and
-    // paths not in hardware are queued again.
+    // record is live again, what waits on the pend table is resolved (paths
+    // still in hardware on this MAC stay there), and paths not in hardware
+    // are queued again.
     hwArpUnhold(arp);
-    changeReleasePending(arp);
+    fastReleasePending(arp);
     fastReaddRoutes(arp);
     return 0;
 }
@@ -317,6 +345,7 @@ int hwArpAdd(HwArpNode* request) {
         ghwRoute.arpAddLocalErrCnt++;
         return 0;
     }
+    if ((request->flag & ARP_FLAG_LOCAL) && hwArpHeld(arp)) return arpAddLocalOverHeld(arp, request);
     if (sameInformation(arp, request)) return arpAddSame(arp);
     return arpAddChanged(arp, request);
 }

@@ -59,33 +59,26 @@ void logRequest(const char* prefix, const char* what, const HwNd6Node* r, bool w
             int(r->status), int(r->vpnVrfid));
 }
 
-// A path whose delete is queued is left to the flush, which takes it out of
-// hardware and frees it. A change of the neighbour neither removes it at once
-// (the direct delete would clear its delete mark, and the path the kernel
-// deleted would come back with the rewrite) nor marks it to be written again.
+// A path whose delete is queued is left to the flush, which frees it. A
+// change of the neighbour takes it out of hardware at once like the others
+// (it keeps its delete mark) but does not mark it to be written again: the
+// path the kernel deleted would come back with the rewrite.
 bool deleting(const Nh6* nh) { return (nh->flag & NH_OP_DEL) != 0; }
 
 // ---- add: same information ------------------------------------------------------
 
-// Another path of the destination has a change queued for the flush.
-bool otherWorkQueued(HwRoute6Dest* dest, const Nh6* nh) {
-    for (Nh6* n : hwListOf<&Nh6::destLink>(&dest->nhopList))
-        if (n != nh && (n->flag & (NH_OP_MASK | NH_OP_HW_DEL))) return true;
-    return false;
-}
-
 // A neighbour learnt again with the same MAC while held: its paths that are
 // still in hardware stay as they are, so their destination need not be
 // flushed for them - but it stays queued when another of its paths has a
-// change waiting (dropping it would strand that change).
+// change waiting (dropping it would strand that change) or the path is back
+// beside better ones that came meanwhile.
 void fastReleasePending(HwNd6Node* nd) {
     hwNd6EachPendingPath(nd, [](Nh6* nh) {
         ghwRoute.nd6AddFastPendDelCnt++;
         hwNeighUnpend(nh);
-        const uint32_t old = nh->flag;
         nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
         HwRoute6Dest* dest = nh->pDestEntry;
-        if (dest != nullptr && dest->readyState == 1 && (old & NH_OP_DEL) == 0 && !otherWorkQueued(dest, nh)) {
+        if (dest != nullptr && dest->readyState == 1 && hwRoute6DestSettled(dest)) {
             ghwRoute.Nd6AddFastReadyDelCnt++;
             hwRoute6ReadyTableDelete(dest);
         }
@@ -152,12 +145,14 @@ void changeWithdrawRoutes(HwNd6Node* nd) {
         ghwRoute.nd6ChangeFastPendDelCnt++;
         hwNeighUnpend(nh);
     });
+    // A path whose delete is queued leaves the hardware now too (it keeps
+    // its delete mark, so the flush still frees it): left on the old MAC, it
+    // would stay there if the kernel added it again before the flush.
     hwNd6EachPath(nd, [](Nh6* nh) {
-        if (deleting(nh)) return;
         HwRoute6Dest* dest = nh->pDestEntry;
         if (dest != nullptr && dest->readyState == 1) {
             if ((nh->flag & NH_OP_ADD) && (nh->flag & NH_CARDUP_PEND)) nh->flag |= NH_HW_OK;
-            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST);
+            nh->flag &= ~(NH_NEIGH_LOST | NH_VPN_NEIGH_LOST | NH_OP_HW_DEL);
             ghwRoute.nd6ChangeReadyDelCnt++;
             hwRoute6ReadyTableDelete(dest);
         }
@@ -351,6 +346,18 @@ int hwNd6Add(HwNd6Node* request) {
     if (nd == nullptr) return nd6AddNew(request);
     if (nd->flag & ARP_FLAG_LOCAL) {
         ghwRoute.nd6AddLocalErrCnt++;
+        return 0;
+    }
+    if ((request->flag & ARP_FLAG_LOCAL) && held(nd)) {
+        // The router's own address over a held neighbour: stored only, as on
+        // the IPv4 side, and held until the flush has removed its paths.
+        std::memcpy(nd->macAddr, request->macAddr, sizeof nd->macAddr);
+        nd->outPort = request->outPort;
+        nd->ifUnit = request->ifUnit;
+        nd->subIfUnit = request->subIfUnit;
+        nd->localRefCnt = request->localRefCnt;
+        nd->flag |= ARP_FLAG_LOCAL;
+        nd->status = hwStatusIdle;
         return 0;
     }
     if (std::memcmp(nd->macAddr, request->macAddr, 6) == 0 && nd->outPort == request->outPort) return nd6AddSame(nd);

@@ -271,6 +271,13 @@ int existingPathAdd(HwRoute6Dest* dest, Nh6* nh, const Nh6* request) {
         if (!(nh->flag & NH_NEIGH_LOST)) {
             ++ghwRoute.rt6AddNoArpDelCnt;
             if (nh->weight != request->weight && metricChange(dest, nh, request->weight) == 1) return 0;
+            // Taken out meanwhile (a neighbour change removes its paths at
+            // once): it goes back with the flush.
+            if (!(nh->flag & NH_HW_OK)) {
+                nh->flag |= NH_OP_ADD;
+                if (nh->mplsLabelNum != 0) nh->flag |= NH_OP_VPN_ADD;
+                if (!dest->readyState) hwRoute6ReadyAppend(dest);
+            }
         }
         nh->weight = request->weight;
     }

@@ -238,9 +238,20 @@ int existingPathAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop*
     if (!(nh->flag & NH_NEIGH_LOST)) {
         ++ghwRoute.rtAddNoArpDelCnt;
         if (nh->weight == request->weight) {
-            // Still in hardware as it is: the queued removal is simply dropped.
+            // Still in hardware as it is: the queued removal is simply dropped,
+            // and the destination needs no flush when nothing else changed
+            // meanwhile. A path taken out meanwhile (a neighbour change
+            // removes its paths at once) goes back with the flush instead, as
+            // does a destination whose other paths changed (the revived path
+            // may no longer be among the best).
             ++ghwRoute.rtAddSameMetricCnt;
-            if (dest->readyState && !otherPathQueued(dest, nh)) {
+            if (!(nh->flag & NH_HW_OK)) {
+                nh->flag |= NH_OP_ADD;
+                if (nh->mplsLabelNum != 0) nh->flag |= NH_OP_VPN_ADD;
+            }
+            if (!hwRouteDestSettled(dest)) {
+                if (!dest->readyState) hwRouteReadyAppend(dest);
+            } else if (dest->readyState) {
                 ++ghwRoute.rtAddSameMetricReadyDelCnt;
                 hwRouteReadyRemove(dest);
             }

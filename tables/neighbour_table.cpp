@@ -44,6 +44,12 @@ void hwArpFreeAll(uint32_t vrf, uint32_t address) {
     // The range reads each successor before handing out the record, so the
     // record may be unlinked and freed in the body.
     hwArpEachAt(vrf, address, [](HwArpNode* rec) {
+        // A held record stays until the flush has removed the paths that
+        // still use it; it only stops being the local address.
+        if (rec->flag & ARP_FLAG_HELD) {
+            rec->flag &= uint8_t(~ARP_FLAG_LOCAL);
+            return;
+        }
         hwArpTableDelete(rec);
         hwArpNodeFree(rec);
     });

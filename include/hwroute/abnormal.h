@@ -43,15 +43,10 @@ constexpr uint32_t HW_ABN_ENTRIES = 1024;
 // Longest wait between two tries of one entry, in worker passes.
 constexpr uint32_t HW_ABN_MAX_BACKOFF = 32;
 
-struct HwAbnStats {
-    uint32_t queued;      // refusals taken into the table
-    uint32_t retried;     // tries made
-    uint32_t recovered;   // entries whose rewrite was accepted
-    uint32_t superseded;  // entries dropped because nothing was left to write
-    uint32_t full;        // refusals not kept: the table was full
-    uint32_t pending;     // entries in the table now
-};
-extern HwAbnStats ghwAbnormal;
+// Its counters are in the counter list (ghwRoute): abnQueuedCnt (refusals
+// taken in), abnRetriedCnt (tries made), abnRecoveredCnt (rewrites accepted),
+// abnSupersededCnt (entries dropped, nothing left to write), abnFullCnt
+// (refusals not kept, the table was full) and abnPendingCnt (entries now).
 
 void hwAbnormalRegister(uint8_t kind, HwAbnRetryFn retry);
 // Keep (or refresh) the entry of `key`; a new refusal of a queued object

@@ -92,7 +92,7 @@ struct HwCounterItem {
 // The IPv4 block followed by the IPv6 block, in definition order.
 extern const HwCounterItem hwCounterItems[];
 extern const std::size_t hwCounterItemCount;
-constexpr std::size_t HW_COUNTERS4 = 263;
+constexpr std::size_t HW_COUNTERS4 = 269;
 constexpr std::size_t HW_COUNTERS6 = 212;
 
 // Pools.

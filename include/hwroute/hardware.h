@@ -53,6 +53,11 @@ int hwRouteClrAllOp(uint32_t* flag);
 
 void hwUpdateRouteAdd(HwRouteNexthop* nexthop);
 int hwUpdateRouteDel(HwRouteNexthop* nexthop);
+// True when the hardware needs nothing for the destination: no path has a
+// change queued and the present paths are exactly its best set. Only then
+// may a handler take it off the ready list to save a flush.
+bool hwRouteDestSettled(HwRouteDest* dest);
+bool hwRoute6DestSettled(HwRoute6Dest* dest);
 
 void hwTranslateDest6Node(uint8_t* header, const HwRoute6Dest* dest);
 int hwRoute6Compare(const HwRoute6Nexthop* a, const HwRoute6Nexthop* b);

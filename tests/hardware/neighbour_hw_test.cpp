@@ -61,7 +61,8 @@ TEST_F(NeighbourHw, StatusAndCountMoves) {
     } cases[] = {
         {"add accepted", false, false, false, hwStatusIdle, 0, hwStatusOk, 0, {6, 5, 6, 5}},
         {"card-up rewrite accepted", false, false, true, hwStatusIdle, 0, hwStatusOk, 0, {5, 5, 5, 5}},
-        {"card-up rewrite refused", false, true, true, hwStatusIdle, -1, hwStatusAddAbnormal, 1, {5, 6, 5, 5}},
+        // Regression: the refused rewrite stayed counted in hardware with its card-up mark set.
+        {"card-up rewrite refused", false, true, true, hwStatusIdle, -1, hwStatusAddAbnormal, 0, {4, 6, 5, 5}},
         {"delete of a present entry", true, false, false, hwStatusOk, 0, hwStatusIdle, 0, {4, 5, 4, 5}},
         {"delete after a failed delete", true, false, false, hwStatusDelAbnormal, 0, hwStatusIdle, 0, {4, 5, 4, 5}},
         {"delete after a failed add", true, false, false, hwStatusAddAbnormal, 0, hwStatusIdle, 0, {5, 4, 5, 4}, false},

@@ -86,6 +86,22 @@ TEST_F(NmSocket, EachConnectionCarriesOneFramedRequest) {
     }
 }
 
+// A socket that cannot be bound stops the start-up: no descriptor, nothing
+// left at the path.
+TEST(NmSocketBind, FailureRefusesTheStartAndLeavesNothingBehind) {
+    const std::string base = "/tmp/hwroute-nm-bind-" + std::to_string(getpid());
+    const std::string cases[] = {
+        base + "-missing-dir/x.sock",          // no such directory
+        base + "-" + std::string(120, 'x'),   // longer than a socket address holds
+    };
+    for (const std::string& path : cases) {
+        hwRouteNmSockPath = path.c_str();
+        EXPECT_EQ(hwRouteNmSockOpen(), -1) << path;
+        EXPECT_NE(access(path.c_str(), F_OK), 0) << path;
+    }
+    hwRouteNmSockPath = HW_NM_SOCKET_PATH;
+}
+
 // The operator client, run as a separate process, with no daemon to ask.
 TEST(NmClient, ExplainsAMissingDaemon) {
     const std::string client =

@@ -130,29 +130,9 @@ std::string softwareView() {
     return out;
 }
 
-// The paths the software believes present, with the MAC of their neighbour.
-std::map<PathKey, Mac> softwarePaths() {
-    std::map<PathKey, Mac> out;
-    for (HwListLink& bucket : ghwRoute.route6Table)
-        for (HwRoute6Dest* d : hwListOf<&HwRoute6Dest::hashLink>(&bucket))
-            for (HwRoute6Nexthop* n : hwListOf<&HwRoute6Nexthop::destLink>(&d->nhopList)) {
-                if (!(n->flag & NH_HW_OK)) continue;
-                Addr dest, nh;
-                std::copy(d->destIpAddr, d->destIpAddr + 16, dest.begin());
-                std::copy(n->nextHop, n->nextHop + 16, nh.begin());
-                const HwNd6Node* nd = hwNd6Find(n->nVrfId, n->nextHop);
-                Mac mac{};
-                if (nd != nullptr) std::copy(nd->macAddr, nd->macAddr + 6, mac.begin());
-                out[{dest, d->prefixLen, nh}] = mac;
-            }
-    return out;
-}
-
-enum class Oracle { Truth, Software };
-
 class Churn6 : public Scenario, public ::testing::WithParamInterface<unsigned> {
 protected:
-    void run(unsigned seed, Oracle oracle, int kMacs) {
+    void run(unsigned seed, int kMacs) {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
     const char* dests[] = {"2001:db8:100::", "2001:db8:200::", "2001:db8:300::", "2001:db8:400::"};
@@ -196,8 +176,7 @@ protected:
         history += " pass";
         hw.apply(hwCalls());
         std::snprintf(step, sizeof step, "seed %u step %d", seed, i);
-        const std::map<PathKey, Mac> expected =
-            oracle == Oracle::Truth ? truth.expectedPaths(dests, gws, macs) : softwarePaths();
+        const std::map<PathKey, Mac> expected = truth.expectedPaths(dests, gws, macs);
         ASSERT_EQ(text(hw.paths), text(expected)) << step << softwareView() << history;
         std::map<Addr, Mac> hosts;
         for (const auto& [gw, mac] : truth.neighbours) hosts[addr(gws[gw])] = macOf(macs[mac]);
@@ -220,20 +199,10 @@ protected:
 }
 };
 
-// Neighbours come and go (one MAC each); the hardware must hold exactly the
-// paths the software believes present, each with its neighbour's MAC.
-TEST_P(Churn6, HardwareMatchesThePathsTheSoftwareBelievesPresent) { run(GetParam(), Oracle::Software, 1); }
-
-// Against the truth, with neighbours that also change their MAC. This finds
-// faults the software's own view cannot see - a better path left idle beside
-// a kept one, a path left in hardware with the old MAC after a change - in
-// the path choice and change handling shared with the IPv4 side. They are
-// left to the convergence work, so the check does not run yet (run it with
-// --gtest_also_run_disabled_tests).
-TEST_P(Churn6, DISABLED_HardwareHoldsEachRoutesBestPathsOverItsKnownNeighbours) {
-    run(GetParam(), Oracle::Truth, 2);
-}
-
+// Neighbours come and go and change their MAC. Regressions: a better path
+// left idle beside a kept one; a path left in hardware with its old MAC when
+// it was re-added after a MAC change, before the flush of its delete.
+TEST_P(Churn6, HardwareHoldsEachRoutesBestPathsOverItsKnownNeighbours) { run(GetParam(), 2); }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, Churn6, ::testing::Values(1u, 2u, 3u, 4u, 5u));
 

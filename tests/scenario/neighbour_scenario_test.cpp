@@ -89,10 +89,10 @@ TEST_F(NeighbourScenario, RefusedHostEntryIsRetriedAndThenReleasesItsRoutes) {
     EXPECT_EQ(ghwRoute.pendRouteCnt, 0u);
     pass();
     EXPECT_EQ(ghwRoute.hwOkRouteCnt, 1u);
-    EXPECT_EQ(ghwAbnormal.queued, 1u);
-    EXPECT_EQ(ghwAbnormal.retried, 2u);
-    EXPECT_EQ(ghwAbnormal.recovered, 1u);
-    EXPECT_EQ(ghwAbnormal.pending, 0u);
+    EXPECT_EQ(ghwRoute.abnQueuedCnt, 1u);
+    EXPECT_EQ(ghwRoute.abnRetriedCnt, 2u);
+    EXPECT_EQ(ghwRoute.abnRecoveredCnt, 1u);
+    EXPECT_EQ(ghwRoute.abnPendingCnt, 0u);
 }
 
 TEST_F(NeighbourScenario, ConnectedRouteMakesALocalNeighbourThatTheKernelCannotOverwrite) {
