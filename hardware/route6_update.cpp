@@ -10,6 +10,7 @@
 
 namespace {
 
+using G = HwRouteGlobal;
 using Nh6 = HwRoute6Nexthop;
 
 // Records are written without the indirect-path lookup of the IPv4 writer.
@@ -38,57 +39,32 @@ struct Update6 {
         return hwRoute6DestTableLookup(&k);
     }
 
-    static constexpr HwUpdateCounter ok = &HwRouteGlobal::hwOkRoute6Cnt;
-    static constexpr HwUpdateCounter vpn = &HwRouteGlobal::hwVpn6Cnt;
-    static constexpr HwUpdateCounter err = &HwRouteGlobal::hwErrRoute6Cnt;
-    static constexpr HwUpdateCounter abnVpn = &HwRouteGlobal::abnormalVpn6Cnt;
-    static constexpr HwUpdateCounter ecmpAdd = &HwRouteGlobal::ecmpUpdataAdd6Cnt;
-    static constexpr HwUpdateCounter ecmpDel = &HwRouteGlobal::ecmp6UpdataDelCnt;
-    static constexpr HwUpdateCounter delNodo = &HwRouteGlobal::hwUpdate6DelNodoCnt;
-    // {into hardware, out of hardware} per kind of entry. The replacing add
-    // counts its old paths in the IPv4 D2 counter.
-    static constexpr HwUpdateCounter settle[HW_UPD_KINDS][2] = {
-        {&HwRouteGlobal::hwRoute6A2Cnt, nullptr},
-        {nullptr, &HwRouteGlobal::hwRoute6D3Cnt},
-        {&HwRouteGlobal::hwRoute6A3Cnt, &HwRouteGlobal::hwRouteD2Cnt},
-        {&HwRouteGlobal::hwRoute6A4Cnt, &HwRouteGlobal::hwRoute6D4Cnt},
+    // The replacing add counts its old paths in the IPv4 D2 counter.
+    static constexpr HwUpdateCounters counters{
+        .ok = &G::hwOkRoute6Cnt, .vpn = &G::hwVpn6Cnt, .err = &G::hwErrRoute6Cnt, .abnVpn = &G::abnormalVpn6Cnt,
+        .ecmpAdd = &G::ecmpUpdataAdd6Cnt, .ecmpDel = &G::ecmp6UpdataDelCnt, .delNodo = &G::hwUpdate6DelNodoCnt,
+        .settle = {{&G::hwRoute6A2Cnt, nullptr},
+                   {nullptr, &G::hwRoute6D3Cnt},
+                   {&G::hwRoute6A3Cnt, &G::hwRouteD2Cnt},
+                   {&G::hwRoute6A4Cnt, &G::hwRoute6D4Cnt}},
     };
-
-    // Address texts are formatted only for lines that are written.
+    static constexpr HwUpdateTexts texts{
+        .entry = {"update add ip6 ecmp route to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,nextHopNum=%d.",
+                  "updata del ipv6 ecmp route on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,nextHopNum=%d.",
+                  "add ip6 route on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,nextHopNum=%d.",
+                  "del ipv6 route on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,nextHopNum=%d."},
+        .error = {"update add ip6 ecmp route on hardware error,add to abnormal table.",
+                  "updata del ipv6 ecmp route on hardware error.", "add ip6 route on hardware error.",
+                  "del ipv6 route on hardware error."},
+        .success = {"add ip6 ecmp route on hardware success.", "updata del ipv6 ecmp route on hardware success.",
+                    "add ip6 route on hardware success.", "del ipv6 route on hardware success."},
+    };
+    // The address text is formatted only for a line that is written.
     static void logEntry(HwUpdateKind k, const Dest* d, uint32_t flags, uint32_t records) {
         if (!hwRouteDebugOn(HW_DBG_MOD, HW_DBG_ROUTE)) return;
-        const char* dest = ip6_sprintf(d->destIpAddr);
-        switch (k) {
-            case HW_UPD_ECMP_ADD:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "update add ip6 ecmp route to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,"
-                             "nextHopNum=%d.",
-                             d->vrfId, dest, d->prefixLen, flags, records);
-                break;
-            case HW_UPD_ECMP_DEL:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "updata del ipv6 ecmp route on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,"
-                             "nextHopNum=%d.",
-                             d->vrfId, dest, d->prefixLen, flags, records);
-                break;
-            case HW_UPD_ADD:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "add ip6 route on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,nextHopNum=%d.",
-                             d->vrfId, dest, d->prefixLen, flags, records);
-                break;
-            default:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "del ipv6 route on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,flags=%#x,nextHopNum=%d.",
-                             d->vrfId, dest, d->prefixLen, flags, records);
-        }
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, texts.entry[k], d->vrfId, ip6_sprintf(d->destIpAddr), d->prefixLen,
+                     flags, records);
     }
-    static constexpr const char* kError[HW_UPD_KINDS] = {
-        "update add ip6 ecmp route on hardware error,add to abnormal table.",
-        "updata del ipv6 ecmp route on hardware error.", "add ip6 route on hardware error.",
-        "del ipv6 route on hardware error."};
-    static constexpr const char* kSuccess[HW_UPD_KINDS] = {
-        "add ip6 ecmp route on hardware success.", "updata del ipv6 ecmp route on hardware success.",
-        "add ip6 route on hardware success.", "del ipv6 route on hardware success."};
 };
 
 using Update = HwDirectUpdate<Update6>;

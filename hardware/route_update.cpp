@@ -5,6 +5,7 @@
 
 namespace {
 
+using G = HwRouteGlobal;
 using Nh = HwRouteNexthop;
 
 struct Update4 {
@@ -28,53 +29,28 @@ struct Update4 {
         return hwRouteDestTableLookup(&k);
     }
 
-    static constexpr HwUpdateCounter ok = &HwRouteGlobal::hwOkRouteCnt;
-    static constexpr HwUpdateCounter vpn = &HwRouteGlobal::hwVpnCnt;
-    static constexpr HwUpdateCounter err = &HwRouteGlobal::hwErrRouteCnt;
-    static constexpr HwUpdateCounter abnVpn = &HwRouteGlobal::abnormalVpnCnt;
-    static constexpr HwUpdateCounter ecmpAdd = &HwRouteGlobal::ecmpUpdataAddCnt;
-    static constexpr HwUpdateCounter ecmpDel = &HwRouteGlobal::ecmpUpdataDelCnt;
-    static constexpr HwUpdateCounter delNodo = &HwRouteGlobal::hwUpdateDelNodoCnt;
-    // {into hardware, out of hardware} per kind of entry.
-    static constexpr HwUpdateCounter settle[HW_UPD_KINDS][2] = {
-        {&HwRouteGlobal::hwRouteA1Cnt, nullptr},
-        {nullptr, &HwRouteGlobal::hwRouteD2Cnt},
-        {&HwRouteGlobal::hwRouteA2Cnt, &HwRouteGlobal::hwRouteD1Cnt},
-        {&HwRouteGlobal::hwRouteA4Cnt, &HwRouteGlobal::hwRouteD3Cnt},
+    static constexpr HwUpdateCounters counters{
+        .ok = &G::hwOkRouteCnt, .vpn = &G::hwVpnCnt, .err = &G::hwErrRouteCnt, .abnVpn = &G::abnormalVpnCnt,
+        .ecmpAdd = &G::ecmpUpdataAddCnt, .ecmpDel = &G::ecmpUpdataDelCnt, .delNodo = &G::hwUpdateDelNodoCnt,
+        .settle = {{&G::hwRouteA1Cnt, nullptr},
+                   {nullptr, &G::hwRouteD2Cnt},
+                   {&G::hwRouteA2Cnt, &G::hwRouteD1Cnt},
+                   {&G::hwRouteA4Cnt, &G::hwRouteD3Cnt}},
     };
-
+    static constexpr HwUpdateTexts texts{
+        .entry = {"update add ip ecmp route to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,nextHopNum=%d.",
+                  "updata del ip ecmp route on hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,nextHopNum=%d.",
+                  "add ip route on hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,nextHopNum=%d.",
+                  "del ip route on hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,nextHopNum=%d."},
+        .error = {"update add ip ecmp route on hardware error,add to abnormal table.",
+                  "updata del ip ecmp route on hardware error.", "add ip route on hardware error.",
+                  "del ip route on hardware error."},
+        .success = {"add ip ecmp route on hardware success.", "updata del ip ecmp route on hardware success.",
+                    "add ip route on hardware success.", "del ip route on hardware success."},
+    };
     static void logEntry(HwUpdateKind k, const Dest* d, uint32_t flags, uint32_t records) {
-        if (!hwRouteDebugOn(HW_DBG_MOD, HW_DBG_ROUTE)) return;
-        switch (k) {
-            case HW_UPD_ECMP_ADD:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "update add ip ecmp route to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,"
-                             "nextHopNum=%d.",
-                             d->vrfId, d->destIp, d->mask, flags, records);
-                break;
-            case HW_UPD_ECMP_DEL:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "updata del ip ecmp route on hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,"
-                             "nextHopNum=%d.",
-                             d->vrfId, d->destIp, d->mask, flags, records);
-                break;
-            case HW_UPD_ADD:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "add ip route on hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,nextHopNum=%d.",
-                             d->vrfId, d->destIp, d->mask, flags, records);
-                break;
-            default:
-                hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE,
-                             "del ip route on hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,flags=%#x,nextHopNum=%d.",
-                             d->vrfId, d->destIp, d->mask, flags, records);
-        }
+        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, texts.entry[k], d->vrfId, d->destIp, d->mask, flags, records);
     }
-    static constexpr const char* kError[HW_UPD_KINDS] = {
-        "update add ip ecmp route on hardware error,add to abnormal table.", "updata del ip ecmp route on hardware error.",
-        "add ip route on hardware error.", "del ip route on hardware error."};
-    static constexpr const char* kSuccess[HW_UPD_KINDS] = {
-        "add ip ecmp route on hardware success.", "updata del ip ecmp route on hardware success.",
-        "add ip route on hardware success.", "del ip route on hardware success."};
 };
 
 using Update = HwDirectUpdate<Update4>;

@@ -10,10 +10,9 @@
 //       static constexpr auto compare, writePath, pack, translate, protoCount;
 //       static HwAbnKey abnKey(const Dest*);
 //       static Dest* lookup(const HwAbnKey&);
-//       static constexpr HwUpdateCounter ok, vpn, err, abnVpn, ecmpAdd, ecmpDel, delNodo;
-//       static constexpr HwUpdateCounter settle[kinds][2];  // {in, out} per kind
+//       static constexpr HwUpdateCounters counters;
+//       static constexpr HwUpdateTexts texts;
 //       static void logEntry(HwUpdateKind, const Dest*, uint32_t flags, uint32_t records);
-//       static constexpr const char* kError[kinds], kSuccess[kinds];
 //   };
 #pragma once
 
@@ -31,6 +30,21 @@ enum HwUpdateKind : uint32_t { HW_UPD_ECMP_ADD, HW_UPD_ECMP_DEL, HW_UPD_ADD, HW_
 enum HwUpdateMove : uint32_t { HW_UPD_IN, HW_UPD_OUT };
 
 using HwUpdateCounter = uint32_t HwRouteGlobal::*;
+
+struct HwUpdateCounters {
+    HwUpdateCounter ok, vpn, err, abnVpn;  // in hardware, labelled, refused, refused labelled
+    HwUpdateCounter ecmpAdd, ecmpDel;      // equal-cost entries sent
+    HwUpdateCounter delNodo;               // a delete the hardware need not see
+    HwUpdateCounter settle[HW_UPD_KINDS][2];  // {into, out of} hardware per kind of entry
+};
+
+// A family's log lines per kind of entry. The entry lines' formats are the
+// family's logEntry to fill (its arguments are the same for all four).
+struct HwUpdateTexts {
+    const char* entry[HW_UPD_KINDS];
+    const char* error[HW_UPD_KINDS];
+    const char* success[HW_UPD_KINDS];
+};
 
 #define HW_UPDATE_LOG(...)                                                                                 \
     do {                                                                                                   \
@@ -104,24 +118,24 @@ struct HwDirectUpdate {
         count(counter);
         if (n->flag & NH_HW_OK) return;
         n->flag |= NH_HW_OK;
-        count(F::ok);
+        count(F::counters.ok);
         F::protoCount(d, n, +1);
     }
     static void markOut(const Dest* d, Nh* n, HwUpdateCounter counter) {
         count(counter);
         if (!(n->flag & NH_HW_OK)) return;
         n->flag &= ~NH_HW_OK;
-        uncount(F::ok);
+        uncount(F::counters.ok);
         F::protoCount(d, n, -1);
     }
     static void labelIn(Nh* n) {
         n->flag |= NH_VPN;
-        count(F::vpn);
+        count(F::counters.vpn);
     }
     static void labelOutIfSet(Nh* n) {
         if (!(n->flag & NH_VPN)) return;
         n->flag &= ~NH_VPN;
-        uncount(F::vpn);
+        uncount(F::counters.vpn);
     }
     // Operation bits cleared once a direct update carried a path's change. A
     // path the kernel deleted keeps NH_OP_DEL (and a path whose neighbour went
@@ -131,11 +145,11 @@ struct HwDirectUpdate {
     static void clearCarriedOps(Nh* m) { m->flag &= ~(NH_OP_MASK & ~(NH_OP_DEL | NH_NEIGH_LOST)); }
 
     static void countError(bool vpn) {
-        count(F::err);
-        if (vpn) count(F::abnVpn);
+        count(F::counters.err);
+        if (vpn) count(F::counters.abnVpn);
     }
 
-    static void logResult(HwUpdateKind k, bool ok) { HW_UPDATE_LOG("%s", ok ? F::kSuccess[k] : F::kError[k]); }
+    static void logResult(HwUpdateKind k, bool ok) { HW_UPDATE_LOG("%s", ok ? F::texts.success[k] : F::texts.error[k]); }
 
     // ---- the two sets -------------------------------------------------------
     //
@@ -188,7 +202,7 @@ struct HwDirectUpdate {
     // The set widens: the new members are added, the present ones are left as
     // they are.
     static int ecmpAdd(Dest* d, const Set& olds, const Set& news) {
-        count(F::ecmpAdd);
+        count(F::counters.ecmpAdd);
         Entry e;
         for (uint32_t i = 0; i < news.num; ++i)
             if (!olds.contains(news.item[i])) e.write(news.item[i], HW_NHOP_OP_ADD);
@@ -205,7 +219,7 @@ struct HwDirectUpdate {
         for (uint32_t i = 0; i < e.added.num; ++i) {
             Nh* m = e.added.item[i];
             hwRouteClrAllOp(&m->flag);
-            markIn(d, m, F::settle[HW_UPD_ECMP_ADD][HW_UPD_IN]);
+            markIn(d, m, F::counters.settle[HW_UPD_ECMP_ADD][HW_UPD_IN]);
             if (m->mplsLabelNum != 0) labelIn(m);
         }
         return 0;
@@ -226,7 +240,7 @@ struct HwDirectUpdate {
 
     // The set narrows: present paths that are not in the new set leave.
     static int ecmpDel(Dest* d, const Set& olds, const Set& news) {
-        count(F::ecmpDel);
+        count(F::counters.ecmpDel);
         Entry e;
         for (uint32_t i = 0; i < olds.num; ++i) {
             Nh* m = olds.item[i];
@@ -249,7 +263,7 @@ struct HwDirectUpdate {
         for (uint32_t i = 0; i < e.deleted.num; ++i) {
             Nh* m = e.deleted.item[i];
             clearCarriedOps(m);
-            markOut(d, m, F::settle[HW_UPD_ECMP_DEL][HW_UPD_OUT]);
+            markOut(d, m, F::counters.settle[HW_UPD_ECMP_DEL][HW_UPD_OUT]);
             labelOutIfSet(m);
         }
         return 0;
@@ -261,14 +275,14 @@ struct HwDirectUpdate {
         for (uint32_t i = 0; i < e.deleted.num; ++i) {
             Nh* m = e.deleted.item[i];
             if (e.added.contains(m)) continue;  // written again below
-            if (!(m->flag & NH_OP_LABEL_CHANGE)) markOut(d, m, F::settle[k][HW_UPD_OUT]);
+            if (!(m->flag & NH_OP_LABEL_CHANGE)) markOut(d, m, F::counters.settle[k][HW_UPD_OUT]);
             labelOutIfSet(m);
             clearCarriedOps(m);
         }
         for (uint32_t i = 0; i < e.added.num; ++i) {
             Nh* m = e.added.item[i];
             const bool vpn = labelled(m);
-            if (!(m->flag & NH_OP_LABEL_CHANGE)) markIn(d, m, F::settle[k][HW_UPD_IN]);
+            if (!(m->flag & NH_OP_LABEL_CHANGE)) markIn(d, m, F::counters.settle[k][HW_UPD_IN]);
             if (vpn && !(m->flag & NH_VPN)) labelIn(m);
             hwRouteClrAllOp(&m->flag);
         }
@@ -340,7 +354,7 @@ struct HwDirectUpdate {
         Set olds, news;
         collectSets(d, x, x, olds, news);
         if (olds.num == 1 && news.num == 0 && olds.item[0] == x && (x->flag & NH_OP_CHANGE)) {
-            count(F::delNodo);  // the only path is re-weighted: hardware keeps it
+            count(F::counters.delNodo);  // the only path is re-weighted: hardware keeps it
             return 1;
         }
         if (olds.num == 0) return news.num == 0 ? -1 : 0;
