@@ -24,6 +24,7 @@
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
 #include "hwroute/route.h"
+#include "bench_msgs.h"
 #include "sim.h"
 
 namespace {
@@ -34,26 +35,12 @@ constexpr uint32_t kMessagesPerPass = 64;
 constexpr uint32_t kFlapEvery = 5000;    // messages between neighbour deletes
 constexpr uint32_t kFlapDown = 2000;     // messages a flapped neighbour stays away
 
-void put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+using bench::put16;
+using bench::put32;
+using bench::routeDatagram;
 
 uint32_t gateway(uint32_t g) { return 0x0a000002u + g; }
 
-int routeDatagram(uint8_t* buf, uint16_t type, uint32_t dest, uint32_t gw) {
-    std::memset(buf, 0, 64);
-    const int len = 16 + 12 + 8 + 8 + 8;
-    put32(buf, len);
-    put16(buf + 4, type);
-    buf[16] = 2;   // family
-    buf[17] = 24;  // prefix length
-    buf[21] = 4;   // protocol: static
-    uint8_t* a = buf + 28;
-    const uint32_t destBe = htonl(dest), gwBe = htonl(gw);
-    put16(a, 8), put16(a + 2, 1), std::memcpy(a + 4, &destBe, 4);
-    put16(a + 8, 8), put16(a + 10, 4), put32(a + 12, kEthUnit);
-    put16(a + 16, 8), put16(a + 18, 5), std::memcpy(a + 20, &gwBe, 4);
-    return len;
-}
 
 // A neighbour message: ndmsg (family, interface, state), destination, MAC.
 int neighDatagram(uint8_t* buf, uint16_t type, uint32_t addr, uint8_t macLast) {
@@ -144,10 +131,10 @@ int main(int argc, char** argv) {
         const uint32_t subnet = 0x0b000000u + (d << 8);
         if (via[d] == 0xff) {
             via[d] = uint8_t(rng() % kGateways);
-            send(routeDatagram(buf, 24, subnet, gateway(via[d])));
+            send(routeDatagram(buf, 24, subnet, gateway(via[d]), kEthUnit));
             ++adds;
         } else {
-            send(routeDatagram(buf, 25, subnet, gateway(via[d])));
+            send(routeDatagram(buf, 25, subnet, gateway(via[d]), kEthUnit));
             via[d] = 0xff;
             ++deletes;
         }
@@ -173,7 +160,7 @@ int main(int argc, char** argv) {
 
     // Withdraw everything the kernel announced: routes, then neighbours.
     for (uint32_t d = 0; d < dests; ++d)
-        if (via[d] != 0xff) send(routeDatagram(buf, 25, 0x0b000000u + (d << 8), gateway(via[d])));
+        if (via[d] != 0xff) send(routeDatagram(buf, 25, 0x0b000000u + (d << 8), gateway(via[d]), kEthUnit));
     for (uint32_t g = 0; g < kGateways; ++g) send(neighDatagram(buf, 29, gateway(g), uint8_t(g)));
     for (int i = 0; i < 1000 && !hwListEmpty(&ghwRoute.readyList); ++i) pass();
     pass();

@@ -29,6 +29,7 @@
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
 #include "hwroute/neighbour.h"
+#include "bench_msgs.h"
 #include "sim.h"
 
 namespace {
@@ -37,25 +38,10 @@ constexpr uint32_t kPtpUnit = 5;
 constexpr uint32_t kEthUnit = 6;
 constexpr uint32_t kEthGateway = 0x0a000002;  // 10.0.0.2
 
-void put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+using bench::put16;
+using bench::put32;
+using bench::routeDatagram;
 
-// One kernel route message: header, route head, destination, interface and gateway attributes.
-int routeDatagram(uint8_t* buf, uint16_t type, uint32_t dest, uint32_t gateway, uint32_t ifUnit) {
-    std::memset(buf, 0, 64);
-    const int len = 16 + 12 + 8 + 8 + 8;
-    put32(buf, len);
-    put16(buf + 4, type);
-    buf[16] = 2;   // family
-    buf[17] = 24;  // prefix length
-    buf[21] = 4;   // protocol: static
-    uint8_t* a = buf + 28;
-    const uint32_t destBe = htonl(dest), gwBe = htonl(gateway);
-    put16(a, 8), put16(a + 2, 1), std::memcpy(a + 4, &destBe, 4);
-    put16(a + 8, 8), put16(a + 10, 4), put32(a + 12, ifUnit);
-    put16(a + 16, 8), put16(a + 18, 5), std::memcpy(a + 20, &gwBe, 4);
-    return len;
-}
 
 const uint8_t kEthGateway6[16] = {0x20, 0x01, 0x0d, 0xb8, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
 

@@ -75,12 +75,6 @@ bool hwNexthop6OnArp(const HwRoute6Nexthop* nh, const HwArpNode* arp, const uint
 // that never waited are not meaningful.
 bool hwIlmWaiting(const HwRouteIlmNode* ilm) { return hwRouteIlmPending(ilm); }
 
-bool hwL2vpnWaiting(const HwRouteL2vpnNode* e) {
-    for (HwRouteL2vpnNode* w : hwListOf<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList))
-        if (w == e) return true;
-    return false;
-}
-
 void hwIlmWait(HwRouteIlmNode* ilm) {
     ilm->status = hwStatusWait;
     if (!hwIlmWaiting(ilm)) hwRouteIlmTablePendAdd(ilm);

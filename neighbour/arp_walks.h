@@ -185,7 +185,6 @@ struct HwTunIntoDest {
 };
 
 bool hwIlmWaiting(const HwRouteIlmNode* ilm);      // on the ILM pend list
-bool hwL2vpnWaiting(const HwRouteL2vpnNode* e);    // on the layer-2 VPN pend list
 
 // Withdraw an entry that lost its neighbour: status 3 and on the pend list
 // (an entry already there stays there once).

@@ -49,6 +49,20 @@ netns() {
     echo "$ns"
 }
 
+# veth_pair A B [v6]: veth0 in A (10.0.0.1/24) to veth1 in B (10.0.0.2/24),
+# both up; with v6 also 2001:db8:1::1/64 and ::2/64, without address checks.
+veth_pair() {
+    ip link add veth0 netns "$1" type veth peer name veth1 netns "$2"
+    ip -n "$1" addr add 10.0.0.1/24 dev veth0
+    ip -n "$2" addr add 10.0.0.2/24 dev veth1
+    if [ "${3:-}" = v6 ]; then
+        ip -n "$1" addr add 2001:db8:1::1/64 dev veth0 nodad
+        ip -n "$2" addr add 2001:db8:1::2/64 dev veth1 nodad
+    fi
+    ip -n "$1" link set veth0 up
+    ip -n "$2" link set veth1 up
+}
+
 ifindex() { ip -n "$1" -o link show dev "$2" | cut -d: -f1; }
 ifmac() { ip -n "$1" -o link show dev "$2" | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p'; }
 

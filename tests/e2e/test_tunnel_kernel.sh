@@ -10,13 +10,7 @@
 e2e_require
 a=$(netns a); b=$(netns b)
 E2E_NS+=("$a" "$b")  # netns runs in a subshell: register them here so they are removed
-ip link add veth0 netns "$a" type veth peer name veth1 netns "$b"
-ip -n "$a" addr add 10.0.0.1/24 dev veth0
-ip -n "$b" addr add 10.0.0.2/24 dev veth1
-ip -n "$a" addr add 2001:db8:1::1/64 dev veth0 nodad
-ip -n "$b" addr add 2001:db8:1::2/64 dev veth1 nodad
-ip -n "$a" link set veth0 up
-ip -n "$b" link set veth1 up
+veth_pair "$a" "$b" v6
 if ! err=$(ip -n "$a" tunnel add tun4 mode ipip local 10.0.0.1 remote 10.0.0.2 2>&1); then
     e2e_skip "this kernel has no ipip tunnel driver (ip tunnel add: ${err})"
 fi

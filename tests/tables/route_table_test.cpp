@@ -1,30 +1,9 @@
-// Destination keys and the per-protocol statistics.
+// The per-protocol statistics (destination keys are covered by the side-index tests).
 #include "builders.h"
 
 namespace {
 
 class RouteTable : public HwTest {};
-
-TEST_F(RouteTable, MaskAndVrfArePartOfTheDestinationKey) {
-    HwRouteDest* slash8 = addDest(0, "10.0.0.0", 8);
-    HwRouteDest* slash16 = addDest(0, "10.0.0.0", 16);
-    HwRouteDest* otherVrf = addDest(1, "10.0.0.0", 8);
-    HwRouteDest key{};
-    key.destIp = ip4("10.0.0.0");
-    key.mask = ip4("255.0.0.0");
-    EXPECT_EQ(hwRouteDestTableLookup(&key), slash8);
-    key.vrfId = 1;
-    EXPECT_EQ(hwRouteDestTableLookup(&key), otherVrf);
-    key.mask = ip4("255.255.0.0");
-    EXPECT_EQ(hwRouteDestTableLookup(&key), nullptr);
-    key.vrfId = 0;
-    EXPECT_EQ(hwRouteDestTableLookup(&key), slash16);
-
-    HwRoute6Dest key6 = *addDest6(0, "2001:db8::", 32);
-    EXPECT_NE(hwRoute6DestTableLookup(&key6), nullptr);
-    key6.prefixLen = 48;
-    EXPECT_EQ(hwRoute6DestTableLookup(&key6), nullptr);
-}
 
 // Protocols 1..16 of VRFs below 2048 are counted; anything else lies outside
 // the tables and must be skipped, not written into the neighbouring table.
