@@ -15,7 +15,11 @@ enum HwAbnKind : uint8_t {
     HW_ABN_ROUTE4 = 1,  // a destination: vrf, address (first 4 bytes), mask
     HW_ABN_ARP = 2,     // a neighbour host entry: vrf, address
     HW_ABN_ROUTE6 = 3,  // an IPv6 destination: vrf, address (16 bytes), prefix length
-    HW_ABN_KINDS = 8    // room for the ILM, layer-2 VPN, tunnel and IPv6 kinds
+    HW_ABN_ND6 = 4,     // an IPv6 neighbour host entry: vrf, address (16 bytes)
+    HW_ABN_ILM = 5,     // an incoming-label entry
+    HW_ABN_L2VPN = 6,   // a layer-2 VPN entry
+    HW_ABN_TUN = 7,     // a tunnel entry
+    HW_ABN_KINDS = 8
 };
 
 struct HwAbnKey {
