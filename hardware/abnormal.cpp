@@ -27,7 +27,8 @@ HwAbnRetryFn sHooks[HW_ABN_KINDS];
 uint32_t sPass = 0;
 
 bool sameKey(const HwAbnKey& a, const HwAbnKey& b) {
-    return a.kind == b.kind && a.vrf == b.vrf && a.extra == b.extra && std::memcmp(a.addr, b.addr, 16) == 0;
+    return a.kind == b.kind && a.vrf == b.vrf && a.extra == b.extra && std::memcmp(a.addr, b.addr, 16) == 0 &&
+           std::memcmp(a.more, b.more, sizeof a.more) == 0;
 }
 
 // The entry of `key`, or null. Only refusals and retries walk the table.
@@ -48,16 +49,20 @@ void release(Entry& e) {
     ghwRoute.abnPendingCnt--;
 }
 
+// A hook may have forgotten its entry already (its rewrite was accepted):
+// the entry is then released once, by that forget.
 void tryEntry(Entry& e) {
     ghwRoute.abnRetriedCnt++;
-    const HwAbnResult r = sHooks[e.key.kind](e.key, e.saved, e.savedLen);
+    const HwAbnKey key = e.key;
+    const HwAbnResult r = sHooks[key.kind](key, e.saved, e.savedLen);
+    const bool still = e.key.kind != HW_ABN_NONE && sameKey(e.key, key);
     if (r == HwAbnResult::Recovered) {
         ghwRoute.abnRecoveredCnt++;
-        release(e);
+        if (still) release(e);
     } else if (r == HwAbnResult::Superseded) {
         ghwRoute.abnSupersededCnt++;
-        release(e);
-    } else {
+        if (still) release(e);
+    } else if (still) {
         e.due = sPass + e.backoff;
         if (e.backoff < HW_ABN_MAX_BACKOFF) e.backoff *= 2;
     }
@@ -69,15 +74,16 @@ void hwAbnormalRegister(uint8_t kind, HwAbnRetryFn retry) {
     if (kind != HW_ABN_NONE && kind < HW_ABN_KINDS) sHooks[kind] = retry;
 }
 
-void hwAbnormalQueue(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
-    if (key.kind == HW_ABN_NONE || key.kind >= HW_ABN_KINDS || sHooks[key.kind] == nullptr) return;
+bool hwAbnormalQueue(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+    if (key.kind == HW_ABN_NONE || key.kind >= HW_ABN_KINDS || sHooks[key.kind] == nullptr) return false;
     Entry* e = find(key);
+    const bool made = e == nullptr;
     if (e == nullptr) {
         e = freeEntry();
         if (e == nullptr) {
             ghwRoute.abnFullCnt++;
             LOG("abnormal table full, refused write of kind %d not kept.", key.kind);
-            return;
+            return false;
         }
         e->key = key;
         e->savedLen = 0;
@@ -91,12 +97,17 @@ void hwAbnormalQueue(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLe
         std::memcpy(e->saved, saved, savedLen);
         e->savedLen = savedLen;
     }
+    return made;
 }
 
-void hwAbnormalForget(const HwAbnKey& key) {
-    if (ghwRoute.abnPendingCnt == 0) return;
+bool hwAbnormalForget(const HwAbnKey& key, bool* hadSaved) {
+    if (hadSaved != nullptr) *hadSaved = false;
+    if (ghwRoute.abnPendingCnt == 0) return false;
     Entry* e = find(key);
-    if (e != nullptr) release(*e);
+    if (e == nullptr) return false;
+    if (hadSaved != nullptr) *hadSaved = e->savedLen != 0;
+    release(*e);
+    return true;
 }
 
 void hwAbnormalRetry(void) {

@@ -74,24 +74,12 @@ void replayNeighbours(HwListLink* table, Writer write) {
 
 int hwRouteCardupProcess(void) {
     hwRouteDebug(HW_DBG_MOD, HW_DBG_INTAKE, "process card up,start sync route to hardware!");
-    for (HwRouteIlmNode* ilm : hwListOf<&HwRouteIlmNode::link>(&ghwRoute.ilmList)) {
-        if (ilm->status != hwStatusOk) continue;
-        ilm->status = hwStatusIdle;
-        hwUpdateIlmRouteAdd(ilm);
-    }
+    for (HwRouteIlmNode* ilm : hwListOf<&HwRouteIlmNode::link>(&ghwRoute.ilmList)) hwIlmCardupReplay(ilm);
     replayRoutes4();
     replayNeighbours<HwArpNode>(ghwRoute.arpTable, hwUpdateArpAdd);
     replayRoutes6();
     replayNeighbours<HwNd6Node>(ghwRoute.nd6Table, hwUpdateNd6Add);
-    for (HwRouteL2vpnNode* l2 : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) {
-        if (l2->status != hwStatusOk) continue;
-        l2->status = hwStatusIdle;
-        hwUpdateL2vpnAdd(l2);
-    }
-    for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-        if (tun->status != hwStatusOk) continue;
-        tun->status = hwStatusIdle;
-        hwUpdateTunAdd(tun);
-    }
+    for (HwRouteL2vpnNode* l2 : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) hwL2vpnCardupReplay(l2);
+    for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) hwTunCardupReplay(tun);
     return 0;
 }

@@ -1,16 +1,11 @@
 // ILM hardware entries: the translation of an incoming-label entry into its
 // hardware record (objects 156 add, 157 delete) and the writers that move its
-// status.
-//
-// Status moves:
-//   add     2, 4 -> platform add: 1 accepted / 4 refused (error counter + 1)
-//   add     5    -> 1, no call (still in hardware from the refused delete)
-//   add     1, 3 -> unchanged, error line
-//   delete  1, 5 -> platform delete: 2 accepted / 5 refused (error counter + 1)
-//   delete  4    -> 2, no call
-//   delete  2, 3 -> unchanged, error line, result 0
+// status (entry_writes.h: status moves, counts, refused writes kept for a
+// retry).
 #include <cstring>
 
+#include "entry_writes.h"
+#include "hwroute/abnormal.h"
 #include "hwroute/bewriter.h"
 #include "hwroute/debug.h"
 #include "hwroute/flags.h"
@@ -125,6 +120,43 @@ int hwTranslateIlmRtNode(uint8_t* buffer, HwRouteIlmNode* ilm) {
     return int(packIlmHwBuf(buffer, e.hdr, e.rec));
 }
 
+namespace {
+
+struct IlmKind {
+    using Node = HwRouteIlmNode;
+    static constexpr uint32_t HwRouteGlobal::*ok = &HwRouteGlobal::hwOkIlmCnt;
+    static constexpr uint32_t HwRouteGlobal::*err = &HwRouteGlobal::hwErrIlmCnt;
+    static HwAbnKey key(const Node* ilm) { return hwAbnIlmKey(ilm); }
+    static Node* lookup(const HwAbnKey& key) {
+        HwRouteIlmNode k{};
+        k.nextHop = beRead32(key.addr);
+        k.swapLabel = beRead32(key.addr + 4) << kLabelShift;
+        k.mplsLabel = beRead32(key.addr + 8) << kLabelShift;
+        return hwRouteIlmTableLookup(&k);
+    }
+    static void add(Node* ilm) { hwUpdateIlmRouteAdd(ilm); }
+    static int del(Node* ilm) { return hwUpdateIlmRouteDel(ilm); }
+    static int resend(const HwAbnKey&, uint8_t* bytes, uint32_t len) {
+        return hwSendEntries(HW_OBJ_ILM_DEL, bytes, len);
+    }
+};
+using IlmWrites = HwEntryWrites<IlmKind>;
+
+}  // namespace
+
+HwAbnKey hwAbnIlmKey(const HwRouteIlmNode* ilm) {
+    HwAbnKey k{};
+    k.kind = HW_ABN_ILM;
+    BeWriter(k.addr, 16).u32(ilm->nextHop).u32(ilm->swapLabel >> kLabelShift).u32(ilm->mplsLabel >> kLabelShift);
+    return k;
+}
+
+HwAbnResult hwIlmAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+    return IlmWrites::retry(key, saved, savedLen);
+}
+
+void hwIlmCardupReplay(HwRouteIlmNode* ilm) { IlmWrites::replay(ilm); }
+
 void hwUpdateIlmRouteAdd(HwRouteIlmNode* ilm) {
     if (ilm == nullptr) return;
     IlmHw e;
@@ -132,27 +164,16 @@ void hwUpdateIlmRouteAdd(HwRouteIlmNode* ilm) {
     uint8_t buf[HW_ILM_BUF_MAX];
     const uint32_t len = packIlmHwBuf(buf, e.hdr, e.rec);
     logEntry("hwUpdateIlmRouteAdd", "add", ilm, e, len);
-    switch (ilm->status) {
-        case hwStatusDelAbnormal:
-            LOG("[hwUpdateIlmRouteAdd]=>add Ilm on hardware success,old status is add abnormal.");
-            ilm->status = hwStatusOk;
-            return;
-        case hwStatusIdle:
-        case hwStatusAddAbnormal:
-            if (hwSendEntries(HW_OBJ_ILM_ADD, buf, len) != 0) {
-                LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware error.");
-                ilm->status = hwStatusAddAbnormal;
-                ghwRoute.hwErrIlmCnt++;
-                return;
-            }
-            LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware success.");
-            ilm->status = hwStatusOk;
-            ghwRoute.hwOkIlmCnt++;
-            return;
-        default:
-            LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware error,status %d is error.", ilm->status);
-            return;
+    if (ilm->status == hwStatusOk || ilm->status == hwStatusWait) {
+        LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware error,status %d is error.", ilm->status);
+        return;
     }
+    const bool accepted = hwSendEntries(HW_OBJ_ILM_ADD, buf, len) == 0;
+    if (accepted)
+        LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware success.");
+    else
+        LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware error.");
+    IlmWrites::addDone(ilm, accepted);
 }
 
 int hwUpdateIlmRouteDel(HwRouteIlmNode* ilm) {
@@ -162,35 +183,29 @@ int hwUpdateIlmRouteDel(HwRouteIlmNode* ilm) {
     uint8_t buf[HW_ILM_BUF_MAX];
     const uint32_t len = packIlmHwBuf(buf, e.hdr, e.rec);
     logEntry("hwUpdateIlmRouteDel", "del", ilm, e, len);
-    switch (ilm->status) {
-        case hwStatusAddAbnormal:
-            LOG("[hwUpdateIlmRouteDel]=>del Ilm route on hardware success,old status is add abnormal.");
-            ilm->status = hwStatusIdle;
-            return 0;
-        case hwStatusOk:
-        case hwStatusDelAbnormal:
-            if (hwSendEntries(HW_OBJ_ILM_DEL, buf, len) != 0) {
-                LOG("[hwUpdateIlmRouteDel]=>del Ilm on hardware error.");
-                ilm->status = hwStatusDelAbnormal;
-                ghwRoute.hwErrIlmCnt++;
-                return -1;
-            }
-            LOG("[hwUpdateIlmRouteDel]=>del Ilm on hardware success.");
-            // A refused delete left the entry (and its ok count) in hardware: lowered once, here.
-            ilm->status = hwStatusIdle;
-            ghwRoute.hwOkIlmCnt--;
-            return 0;
-        default:
-            LOG("[hwUpdateIlmRouteDel]=>del Ilm on hardware error,status %d is error.", ilm->status);
-            return 0;
+    if (ilm->status == hwStatusAddAbnormal) {
+        LOG("[hwUpdateIlmRouteDel]=>del Ilm route on hardware success,old status is add abnormal.");
+        ilm->status = hwStatusIdle;
+        return 0;
     }
+    if (ilm->status != hwStatusOk && ilm->status != hwStatusDelAbnormal) {
+        LOG("[hwUpdateIlmRouteDel]=>del Ilm on hardware error,status %d is error.", ilm->status);
+        return 0;
+    }
+    const bool accepted = hwSendEntries(HW_OBJ_ILM_DEL, buf, len) == 0;
+    if (accepted)
+        LOG("[hwUpdateIlmRouteDel]=>del Ilm on hardware success.");
+    else
+        LOG("[hwUpdateIlmRouteDel]=>del Ilm on hardware error.");
+    IlmWrites::delDone(ilm, accepted, buf, len);
+    return accepted ? 0 : -1;
 }
 
 // ---- Layer-2 VPN entries -----------------------------------------------------
 //
 // The record (56 bytes) goes to the platform as it is: the request's data
 // word points at it, with no octet around it. Status moves as for ILM
-// entries above, without counters.
+// entries above; no statistics counter moves.
 
 namespace {
 
@@ -286,10 +301,35 @@ void logL2vpn(const char* what, const HwRouteL2vpnNode* e, const L2vpnPe& pe) {
         s[4], s[5], e->status);
 }
 
-int sendL2vpn(HwRouteL2vpnNode* e, uint8_t* record, bool add) {
-    HwScalarReq req{l2vpnObject(e->vpnType, add), record, 0, 1};
+int sendL2vpn(uint8_t vpnType, uint8_t* record, bool add) {
+    HwScalarReq req{l2vpnObject(vpnType, add), record, 0, 1};
     return kivScalarSetApi(0, 0, &req);
 }
+
+// Its key: remote edge in addr, vfiId/vpnType/family in vrf, the sent inner
+// label in extra, CE port, CE VLAN and received inner label in more.
+struct L2vpnKind {
+    using Node = HwRouteL2vpnNode;
+    static constexpr uint32_t HwRouteGlobal::*ok = nullptr;
+    static constexpr uint32_t HwRouteGlobal::*err = nullptr;
+    static HwAbnKey key(const Node* e) { return hwAbnL2vpnKey(e); }
+    static Node* lookup(const HwAbnKey& key) {
+        HwRouteL2vpnNode k{};
+        k.vfiId = uint16_t(key.vrf >> 16);
+        k.vpnType = uint8_t(key.vrf >> 8);
+        k.family = uint8_t(key.vrf);
+        std::memcpy(k.nexthopIp, key.addr, 16);
+        k.txInnerLabel = key.extra;
+        k.cePort = beRead32(key.more);
+        k.ceVid = beRead16(key.more + 4);
+        k.rxInnerLabel = beRead32(key.more + 6);
+        return hwRouteL2vpnTableLookup(&k);
+    }
+    static void add(Node* e) { hwUpdateL2vpnAdd(e); }
+    static int del(Node* e) { return hwUpdateL2vpnDel(e); }
+    static int resend(const HwAbnKey& key, uint8_t* bytes, uint32_t) { return sendL2vpn(uint8_t(key.vrf >> 8), bytes, false); }
+};
+using L2vpnWrites = HwEntryWrites<L2vpnKind>;
 
 }  // namespace
 
@@ -301,6 +341,22 @@ int hwTranslateL2vpnNode(uint8_t* buffer, HwRouteL2vpnNode* l2vpn) {
     return int(kL2vpnRecLen);
 }
 
+HwAbnKey hwAbnL2vpnKey(const HwRouteL2vpnNode* e) {
+    HwAbnKey k{};
+    k.kind = HW_ABN_L2VPN;
+    k.vrf = uint32_t(e->vfiId) << 16 | uint32_t(e->vpnType) << 8 | e->family;
+    std::memcpy(k.addr, e->nexthopIp, e->family == HW_AF_INET ? 4 : 16);
+    k.extra = e->txInnerLabel;
+    BeWriter(k.more, sizeof k.more).u32(e->cePort).u16(e->ceVid).u32(e->rxInnerLabel);
+    return k;
+}
+
+HwAbnResult hwL2vpnAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+    return L2vpnWrites::retry(key, saved, savedLen);
+}
+
+void hwL2vpnCardupReplay(HwRouteL2vpnNode* l2vpn) { L2vpnWrites::replay(l2vpn); }
+
 void hwUpdateL2vpnAdd(HwRouteL2vpnNode* l2vpn) {
     if (l2vpn == nullptr) return;
     L2vpnPe pe;
@@ -308,25 +364,13 @@ void hwUpdateL2vpnAdd(HwRouteL2vpnNode* l2vpn) {
     uint8_t record[kL2vpnRecLen];
     packL2vpn(record, l2vpn, pe);
     logL2vpn("add", l2vpn, pe);
-    switch (l2vpn->status) {
-        case hwStatusDelAbnormal:
-            LOG("add L2vpn on hardware success,old status is add abnormal.");
-            l2vpn->status = hwStatusOk;
-            return;
-        case hwStatusIdle:
-        case hwStatusAddAbnormal:
-            if (sendL2vpn(l2vpn, record, true) != 0) {
-                LOG("add L2vpn on hardware error.");
-                l2vpn->status = hwStatusAddAbnormal;
-                return;
-            }
-            LOG("add L2vpn on hardware success.");
-            l2vpn->status = hwStatusOk;
-            return;
-        default:
-            LOG("add L2vpn on hardware error,status %d is error.", l2vpn->status);
-            return;
+    if (l2vpn->status == hwStatusOk || l2vpn->status == hwStatusWait) {
+        LOG("add L2vpn on hardware error,status %d is error.", l2vpn->status);
+        return;
     }
+    const bool accepted = sendL2vpn(l2vpn->vpnType, record, true) == 0;
+    LOG(accepted ? "add L2vpn on hardware success." : "add L2vpn on hardware error.");
+    L2vpnWrites::addDone(l2vpn, accepted);
 }
 
 int hwUpdateL2vpnDel(HwRouteL2vpnNode* l2vpn) {
@@ -336,23 +380,17 @@ int hwUpdateL2vpnDel(HwRouteL2vpnNode* l2vpn) {
     uint8_t record[kL2vpnRecLen];
     packL2vpn(record, l2vpn, pe);
     logL2vpn("del", l2vpn, pe);
-    switch (l2vpn->status) {
-        case hwStatusAddAbnormal:
-            LOG("del L2vpn on hardware success,old status is add abnormal.");
-            l2vpn->status = hwStatusIdle;
-            return 0;
-        case hwStatusOk:
-        case hwStatusDelAbnormal:
-            if (sendL2vpn(l2vpn, record, false) != 0) {
-                LOG("del L2vpn on hardware error.");
-                l2vpn->status = hwStatusDelAbnormal;
-                return -1;
-            }
-            LOG("del L2vpn on hardware success.");
-            l2vpn->status = hwStatusIdle;
-            return 0;
-        default:
-            LOG("del L2vpn on hardware error,status %d is error.", l2vpn->status);
-            return 0;
+    if (l2vpn->status == hwStatusAddAbnormal) {
+        LOG("del L2vpn on hardware success,old status is add abnormal.");
+        l2vpn->status = hwStatusIdle;
+        return 0;
     }
+    if (l2vpn->status != hwStatusOk && l2vpn->status != hwStatusDelAbnormal) {
+        LOG("del L2vpn on hardware error,status %d is error.", l2vpn->status);
+        return 0;
+    }
+    const bool accepted = sendL2vpn(l2vpn->vpnType, record, false) == 0;
+    LOG(accepted ? "del L2vpn on hardware success." : "del L2vpn on hardware error.");
+    L2vpnWrites::delDone(l2vpn, accepted, record, kL2vpnRecLen);
+    return accepted ? 0 : -1;
 }

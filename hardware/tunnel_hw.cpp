@@ -2,20 +2,19 @@
 // (dest/routeMask) with one next-hop record that carries the tunnel interface
 // index and the link-layer data of the first hop towards the far endpoint.
 //
-// Status moves made here (no statistics counter moves for tunnels):
-//   add     5    -> 1   no platform call
-//   add     2, 4 -> 1   accepted, or 4 refused
-//   add     else        refused with an error line, nothing changes
-//   delete  4    -> 2   no platform call, result 0
-//   delete  1, 5 -> 2   accepted (0), or 5 refused (-1)
-//   delete  else        error line, result 0
+// Status moves and counts: entry_writes.h (no statistics counter moves for
+// tunnels).
 //
 // A translation that stops early (no bound entry, or a VLAN lookup that
 // failed) has no length to send: the writers then make no platform call and
 // treat the write as refused (add -> 4, delete -> 5 and -1), since the entry
-// the hardware holds is then exactly what it held before.
+// the hardware holds is then exactly what it held before. Such a refused
+// delete keeps no bytes: its retry translates again while the tunnel
+// exists.
 #include <cstring>
 
+#include "entry_writes.h"
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/flags.h"
 #include "hwroute/global.h"
@@ -205,50 +204,84 @@ int hwTranslateTun4to6Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, u
     return 0;
 }
 
+namespace {
+
+uint32_t addrLen(uint32_t family) { return family == HW_AF_INET ? 4 : 16; }
+
+// Its key: dest in addr, routeMask in extra, nexthopMask in vrf, the rest of
+// what the tunnel list's lookup compares in more.
+struct TunKind {
+    using Node = HwRouteTunNode;
+    static constexpr uint32_t HwRouteGlobal::*ok = nullptr;
+    static constexpr uint32_t HwRouteGlobal::*err = nullptr;
+    static HwAbnKey key(const Node* tun) { return hwAbnTunKey(tun); }
+    static Node* lookup(const HwAbnKey& key) {
+        HwRouteTunNode k{};
+        std::memcpy(k.dest, key.addr, 16);
+        k.routeMask = key.extra;
+        k.nexthopMask = key.vrf;
+        k.routeFamily = beRead16(key.more);
+        k.tunFamily = key.more[2];
+        k.encapsMethod = key.more[3];
+        k.tunId = beRead16(key.more + 4);
+        std::memcpy(k.nextHopSrc, key.more + 8, 16);
+        std::memcpy(k.nextHopDst, key.more + 24, 16);
+        return hwRouteTunTableLookup(&k);
+    }
+    static void add(Node* tun) { hwUpdateTunAdd(tun); }
+    static int del(Node* tun) { return hwUpdateTunDel(tun); }
+    static int resend(const HwAbnKey& key, uint8_t* bytes, uint32_t len) {
+        return hwSendEntries(beRead16(key.more) == HW_AF_INET6 ? HW_OBJ_ROUTE6 : HW_OBJ_ROUTE4, bytes, len);
+    }
+};
+using TunWrites = HwEntryWrites<TunKind>;
+
+}  // namespace
+
+HwAbnKey hwAbnTunKey(const HwRouteTunNode* tun) {
+    HwAbnKey k{};
+    k.kind = HW_ABN_TUN;
+    std::memcpy(k.addr, tun->dest, addrLen(tun->routeFamily));
+    k.extra = tun->routeMask;
+    k.vrf = tun->nexthopMask;
+    BeWriter(k.more, sizeof k.more).u16(tun->routeFamily).u8(tun->tunFamily).u8(tun->encapsMethod).u16(tun->tunId);
+    std::memcpy(k.more + 8, tun->nextHopSrc, addrLen(tun->tunFamily));
+    std::memcpy(k.more + 24, tun->nextHopDst, addrLen(tun->tunFamily));
+    return k;
+}
+
+HwAbnResult hwTunAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+    return TunWrites::retry(key, saved, savedLen);
+}
+
+void hwTunCardupReplay(HwRouteTunNode* tun) { TunWrites::replay(tun); }
+
 void hwUpdateTunAdd(HwRouteTunNode* tun) {
     if (tun == nullptr) return;
     TunWrite w(tun, 0);
-    switch (tun->status) {
-        case hwStatusDelAbnormal:
-            LOG("add tunnel on hardware success,old status is add abnormal.");
-            tun->status = hwStatusOk;
-            return;
-        case hwStatusIdle:
-        case hwStatusAddAbnormal:
-            if (!w.send(tun)) {
-                LOG("add tunnel on hardware error.");
-                tun->status = hwStatusAddAbnormal;
-                return;
-            }
-            LOG("add tunnel on hardware success.");
-            tun->status = hwStatusOk;
-            return;
-        default:
-            LOG("add tunnel on hardware error,status %d is error.", int(tun->status));
-            return;
+    if (tun->status == hwStatusOk || tun->status == hwStatusWait) {
+        LOG("add tunnel on hardware error,status %d is error.", int(tun->status));
+        return;
     }
+    const bool accepted = w.send(tun);
+    LOG(accepted ? "add tunnel on hardware success." : "add tunnel on hardware error.");
+    TunWrites::addDone(tun, accepted);
 }
 
 int hwUpdateTunDel(HwRouteTunNode* tun) {
     if (tun == nullptr) return 0;
     TunWrite w(tun, 1);
-    switch (tun->status) {
-        case hwStatusAddAbnormal:
-            LOG("del tunnel on hardware success,old status is add abnormal.");
-            tun->status = hwStatusIdle;
-            return 0;
-        case hwStatusOk:
-        case hwStatusDelAbnormal:
-            if (!w.send(tun)) {
-                LOG("del tunnel on hardware error.");
-                tun->status = hwStatusDelAbnormal;
-                return -1;
-            }
-            LOG("del tunnel on hardware success.");
-            tun->status = hwStatusIdle;
-            return 0;
-        default:
-            LOG("del tunnel on hardware error,status %d is error.", int(tun->status));
-            return 0;
+    if (tun->status == hwStatusAddAbnormal) {
+        LOG("del tunnel on hardware success,old status is add abnormal.");
+        tun->status = hwStatusIdle;
+        return 0;
     }
+    if (tun->status != hwStatusOk && tun->status != hwStatusDelAbnormal) {
+        LOG("del tunnel on hardware error,status %d is error.", int(tun->status));
+        return 0;
+    }
+    const bool accepted = w.send(tun);
+    LOG(accepted ? "del tunnel on hardware success." : "del tunnel on hardware error.");
+    TunWrites::delDone(tun, accepted, w.buffer, w.translated ? w.len : 0);
+    return accepted ? 0 : -1;
 }

@@ -133,11 +133,13 @@ int hwRouteIlmDel(HwRouteIlmNode* request) {
         ilmForget(ilm);
         return 0;
     }
-    // 5. Out of hardware first; a refused delete keeps the record (status 5).
-    if (hwUpdateIlmRouteDel(ilm) == -1) {
-        ILM_LOG("[hwRouteIlmDel]=>ERROR: hwRouteIlmDel hwUpdateIlmRouteDel error !");
-        return -1;
-    }
+    // 5. Out of hardware. A refused delete still frees the record (a
+    // deliberate departure from keeping it with status 5): the abnormal
+    // table keeps the delete's bytes and sends them until accepted, and
+    // the hardware ok count falls then. A kept record would answer a later
+    // add of the same entry "route exist" while its delete is still due.
+    const int rc = hwUpdateIlmRouteDel(ilm);
+    if (rc == -1) ILM_LOG("[hwRouteIlmDel]=>ERROR: hwRouteIlmDel hwUpdateIlmRouteDel error !");
     ilmForget(ilm);
-    return 0;
+    return rc;
 }

@@ -219,16 +219,19 @@ int hwRouteL2vpnDel(HwRouteL2vpnNode* request) {
         L2_LOG("ERROR:no found L2vpn entry.");
         return -1;
     }
+    // A refused delete still frees the record, as for ILM entries: its
+    // bytes wait in the abnormal table until the hardware takes them.
+    int rc = 0;
     if (e->status == hwStatusWait) {
         hwRouteL2vpnTablePendDelete(e);
     } else if (e->status != hwStatusIdle && hwUpdateL2vpnDel(e) == -1) {
         L2_LOG("ERROR: hwRouteL2vpnDel hwUpdateL2vpnDel error !");
-        return -1;
+        rc = -1;
     }
     hwRouteL2vpnTableDelete(e);
     hwRouteL2vpnDelProcess(e);
     hwRouteL2vpnNodeFree(e);
-    return 0;
+    return rc;
 }
 
 int hwRouteL2vpnDelProcess(HwRouteL2vpnNode* entry) {

@@ -233,9 +233,12 @@ int hwRouteTunDel(HwRouteTunNode* request) {
         ghwTunStats.delNotFoundCnt++;
         return -1;
     }
+    // A refused delete still frees the tunnel, as for ILM entries: its
+    // bytes wait in the abnormal table until the hardware takes them.
     if (t->status != hwStatusIdle && t->status != hwStatusWait && hwUpdateTunDel(t) != 0) {
         LOG("ERROR: hwRouteTunDel hwUpdateTunDel error !");
         ghwTunStats.delHwErrCnt++;
+        destroy(t);
         return -1;
     }
     ghwTunStats.delCnt++;

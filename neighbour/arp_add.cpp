@@ -172,6 +172,24 @@ void takeInformation(HwArpNode* arp, const HwArpNode* r) {
     arp->subIfUnit = r->subIfUnit;
 }
 
+// Waiting ILM entries of this VRF and address, and layer-2 VPN entries
+// towards it, leave their pend lists (status 2) for a writer to take them.
+void ilmLeavePend(HwArpNode* arp) {
+    hwIlmEachAt<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, hwRouteIlmPendFirstAt(arp->nextHop),
+                                           HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, [](HwRouteIlmNode* ilm) {
+                                               ilm->status = hwStatusIdle;
+                                               hwRouteIlmTablePendDelete(ilm);
+                                           });
+}
+
+void l2vpnLeavePend(HwArpNode* arp) {
+    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, HwL2vpnTowards{arp->nextHop},
+                                             [](HwRouteL2vpnNode* e) {
+                                                 e->status = hwStatusIdle;
+                                                 hwRouteL2vpnTablePendDelete(e);
+                                             });
+}
+
 int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     ghwRoute.arpAddChangeCnt++;
     // A record whose first write was refused has released nothing yet:
@@ -202,6 +220,12 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     }
     takeInformation(arp, r);
     (void)hwUpdateArpAdd(arp);  // a refusal shows in status and the hardware counters
+    // Entries that came while the old host entry's write was refused waited
+    // for it; they go out with the others now (else with the retry).
+    if (arp->status == hwStatusOk) {
+        ilmLeavePend(arp);
+        l2vpnLeavePend(arp);
+    }
 
     // 9-13. Write everything again.
     hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteAdd);
@@ -227,25 +251,17 @@ void newReleasePending(HwArpNode* arp) {
 
 // ILM entries of this VRF and address leave the pend list and are written.
 void newReleaseIlm(HwArpNode* arp) {
-    const HwIlmTowards mine{arp->vpnVrfid, arp->nextHop, false};
-    hwIlmEachAt<&HwRouteIlmNode::pendLink>(&ghwRoute.ilmPendList, hwRouteIlmPendFirstAt(arp->nextHop), mine,
-                                           [](HwRouteIlmNode* ilm) {
-                                               ilm->status = hwStatusIdle;
-                                               hwRouteIlmTablePendDelete(ilm);
-                                           });
-    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop), mine, hwUpdateIlmRouteAdd);
+    ilmLeavePend(arp);
+    hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop),
+                                       HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, hwUpdateIlmRouteAdd);
 }
 
 // Layer-2 VPN entries towards the address leave the pend list and are
 // written. Their counts on their public next hops do not move: an entry
 // holds its one count from its add to its delete.
 void newReleaseL2vpn(HwArpNode* arp) {
-    const HwL2vpnTowards mine{arp->nextHop};
-    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
-        e->status = hwStatusIdle;
-        hwRouteL2vpnTablePendDelete(e);
-    });
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
+    l2vpnLeavePend(arp);
+    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpnTowards{arp->nextHop}, hwUpdateL2vpnAdd);
 }
 
 // Every path through the neighbour is queued, with the tunnels routed through it.
@@ -314,10 +330,13 @@ int hwArpRetryWrite(HwArpNode* arp) {
     // A rewrite refused on a change or on a held record's return: the
     // record is live again, what waits on the pend table is resolved (paths
     // still in hardware on this MAC stay there), and paths not in hardware
-    // are queued again.
+    // are queued again. ILM entries and pseudowires that arrived meanwhile
+    // waited for it: they are written now.
     hwArpUnhold(arp);
     fastReleasePending(arp);
     fastReaddRoutes(arp);
+    newReleaseIlm(arp);
+    newReleaseL2vpn(arp);
     return 0;
 }
 

@@ -113,6 +113,10 @@ void lostNexthop6(HwRoute6Nexthop* nh) {
     hwNeighPend(nh);
 }
 
+// A refused hardware delete below leaves the entry waiting all the same: the
+// abnormal table keeps the delete and sends it until the hardware takes it
+// (the ok count falls then), unless the neighbour's return rewrites the
+// entry first.
 void lostL2vpn(HwRouteL2vpnNode* e) {
     hwUpdateL2vpnDel(e);
     hwRouteL2vpnArpDelProcess(e);

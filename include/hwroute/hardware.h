@@ -78,6 +78,11 @@ int hwUpdateIlmRouteDel(HwRouteIlmNode* ilm);
 int hwTranslateL2vpnNode(uint8_t* buffer, HwRouteL2vpnNode* l2vpn);
 void hwUpdateL2vpnAdd(HwRouteL2vpnNode* l2vpn);
 int hwUpdateL2vpnDel(HwRouteL2vpnNode* l2vpn);
+// Card-up replay of one entry in hardware: written again, and counted again
+// only once the new card has it.
+void hwIlmCardupReplay(HwRouteIlmNode* ilm);
+void hwL2vpnCardupReplay(HwRouteL2vpnNode* l2vpn);
+void hwTunCardupReplay(HwRouteTunNode* tun);
 
 int hwTranslateTun4to4Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, uint32_t del);
 int hwTranslateTun6to4Buf(uint8_t* buffer, uint32_t* len, HwRouteTunNode* tun, uint32_t del);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
 #include "hwroute/mpls.h"
@@ -208,8 +209,8 @@ TEST_F(Ilm, DeleteByStatus) {
     const Case cases[] = {
         {"waiting: no call", false, nullptr, 0, 0, false},
         {"in hardware", true, nullptr, 0, 1, false},
-        {"delete refused", true, R"({"hardware": {"refuse": [{"objectId": 157, "fromCall": 1, "count": 1}]}})", -1, 1,
-         true},
+        {"delete refused: freed, its delete kept", true,
+         R"({"hardware": {"refuse": [{"objectId": 157, "fromCall": 1, "count": 1}]}})", -1, 1, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -221,14 +222,16 @@ TEST_F(Ilm, DeleteByStatus) {
         if (c.refuse != nullptr) platformConfig(c.refuse);
         EXPECT_EQ(del(transit()), c.result);
         EXPECT_EQ(ilmCalls(HW_OBJ_ILM_DEL), c.removes);
-        EXPECT_EQ(stored(transit()) != nullptr, c.kept);
+        EXPECT_EQ(stored(transit()), nullptr);
         EXPECT_EQ(ghwRoute.pendIlmCnt, 0u);
-        EXPECT_EQ(ghwRoute.hwOkIlmCnt, c.kept ? 1u : 0u);
+        EXPECT_EQ(ghwRoute.hwOkIlmCnt, c.kept ? 1u : 0u) << "still in hardware";
     }
-    // The refused one is still in hardware (status 5): the next delete goes out again.
-    EXPECT_EQ(stored(transit())->status, hwStatusDelAbnormal);
-    EXPECT_EQ(del(transit()), 0);
+    // The refused one's delete goes out again with the next pass, with the same bytes.
+    const std::vector<uint8_t> refused = lastIlmCall();
+    hwAbnormalRetry();
     EXPECT_EQ(ilmCalls(HW_OBJ_ILM_DEL), 2);
+    EXPECT_EQ(lastIlmCall(), refused);
+    EXPECT_EQ(ghwRoute.hwOkIlmCnt + ghwRoute.hwErrIlmCnt, 0u);
     EXPECT_EQ(del(transit()), -1);
     EXPECT_TRUE(logged("[hwRouteIlmDel]=>ERROR:no found Ilm entry."));
 }
@@ -243,7 +246,7 @@ TEST_F(Ilm, WritersMoveTheStatus) {
         int calls;
     };
     const Case cases[] = {
-        {2, true, false, 1, 1}, {4, true, false, 1, 1}, {2, true, true, 4, 1}, {5, true, false, 1, 0},
+        {2, true, false, 1, 1}, {4, true, false, 1, 1}, {2, true, true, 4, 1}, {5, true, false, 1, 1},
         {1, true, false, 1, 0}, {3, true, false, 3, 0}, {1, false, false, 2, 1}, {5, false, true, 5, 1},
         {4, false, false, 2, 0}, {2, false, false, 2, 0}, {3, false, false, 3, 0},
     };
