@@ -47,6 +47,11 @@ struct HwEntryWrites {
         if (hwAbnormalQueue(key, bytes, len)) count(K::err, +1);
     }
 
+    // Stored (2), refused (4) or whose delete was refused (5).
+    static bool addable(const Node* n) {
+        return n->status == hwStatusIdle || n->status == hwStatusAddAbnormal || n->status == hwStatusDelAbnormal;
+    }
+
     static void addDone(Node* n, bool accepted) {
         const HwAbnKey key = K::key(n);
         if (!accepted) {

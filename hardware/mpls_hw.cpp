@@ -164,7 +164,7 @@ void hwUpdateIlmRouteAdd(HwRouteIlmNode* ilm) {
     uint8_t buf[HW_ILM_BUF_MAX];
     const uint32_t len = packIlmHwBuf(buf, e.hdr, e.rec);
     logEntry("hwUpdateIlmRouteAdd", "add", ilm, e, len);
-    if (ilm->status == hwStatusOk || ilm->status == hwStatusWait) {
+    if (!IlmWrites::addable(ilm)) {
         LOG("[hwUpdateIlmRouteAdd]=>add Ilm route on hardware error,status %d is error.", ilm->status);
         return;
     }
@@ -364,7 +364,7 @@ void hwUpdateL2vpnAdd(HwRouteL2vpnNode* l2vpn) {
     uint8_t record[kL2vpnRecLen];
     packL2vpn(record, l2vpn, pe);
     logL2vpn("add", l2vpn, pe);
-    if (l2vpn->status == hwStatusOk || l2vpn->status == hwStatusWait) {
+    if (!L2vpnWrites::addable(l2vpn)) {
         LOG("add L2vpn on hardware error,status %d is error.", l2vpn->status);
         return;
     }

@@ -259,7 +259,7 @@ void hwTunCardupReplay(HwRouteTunNode* tun) { TunWrites::replay(tun); }
 void hwUpdateTunAdd(HwRouteTunNode* tun) {
     if (tun == nullptr) return;
     TunWrite w(tun, 0);
-    if (tun->status == hwStatusOk || tun->status == hwStatusWait) {
+    if (!TunWrites::addable(tun)) {
         LOG("add tunnel on hardware error,status %d is error.", int(tun->status));
         return;
     }
