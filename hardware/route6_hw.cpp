@@ -4,6 +4,7 @@
 // single-path write of an IPv6 route whose next hop is an IPv4 address.
 #include <cstring>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/intake.h"
 #include "layout.h"
@@ -171,8 +172,9 @@ int hwRoute6InsertDataToBuf(uint8_t* entry, uint32_t* len, HwRoute6Dest* dest) {
 
 // An IPv6 route over an IPv4 next hop: one path, completed from the ARP
 // record of the next hop's VRF and address when that is in hardware
-// (nothing is sent without it). The operation bits are cleared whatever the answer, so a refused add is not
-// retried by a later flush.
+// (nothing is sent without it). The operation bits are cleared whatever the
+// answer: a refused add is not the flush's to retry but the abnormal table's,
+// which writes the destination again from its paths as they are then.
 void hwUpdateRoute6In4Add(HwRoute6Nexthop* x) {
     if (x == nullptr || x->pDestEntry == nullptr) return;
     HwRoute6Dest* d = x->pDestEntry;
@@ -221,6 +223,7 @@ void hwUpdateRoute6In4Add(HwRoute6Nexthop* x) {
     } else {
         LOG("[hwUpdateRoute6In4Add]=>add ipv6 route to hardware error.");
         ghwRoute.hwErrRoute6Cnt++;
+        hwAbnormalQueue(hwAbnRoute6Key(d->vrfId, d->destIpAddr, d->prefixLen));
     }
     hwRouteClrAllOp(&x->flag);
 }
