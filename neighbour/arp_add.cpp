@@ -182,13 +182,7 @@ void ilmLeavePend(HwArpNode* arp) {
                                            });
 }
 
-void l2vpnLeavePend(HwArpNode* arp) {
-    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, HwL2vpnTowards{arp->nextHop},
-                                             [](HwRouteL2vpnNode* e) {
-                                                 e->status = hwStatusIdle;
-                                                 hwRouteL2vpnTablePendDelete(e);
-                                             });
-}
+void l2vpnLeavePend(HwArpNode* arp) { hwL2vpnEachTo(arp->nextHop, hwL2vpnUnwait); }
 
 int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     ghwRoute.arpAddChangeCnt++;
@@ -201,11 +195,10 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     }
     const uint32_t address = arp->nextHop;
     const HwIlmTowards ilmAtAddress{0, address, true};
-    const HwL2vpnTowards l2vpnAtAddress{address};
 
     // 1-6. Withdraw everything that used the old MAC.
     hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteDel);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
+    hwL2vpnEachTo(address, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&arp->tunList);
     changeReleasePending(arp);
     changeWithdrawRoutes(arp);
@@ -229,7 +222,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
 
     // 9-13. Write everything again.
     hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteAdd);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(address, hwUpdateL2vpnAdd);
     hwArpBindNeighbourTunnels(arp);
     changeReaddRoutes(address);
     hwArpEachNexthop6(arp, [](HwRoute6Nexthop* nh) {
@@ -261,7 +254,7 @@ void newReleaseIlm(HwArpNode* arp) {
 // holds its one count from its add to its delete.
 void newReleaseL2vpn(HwArpNode* arp) {
     l2vpnLeavePend(arp);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpnTowards{arp->nextHop}, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(arp->nextHop, hwUpdateL2vpnAdd);
 }
 
 // Every path through the neighbour is queued, with the tunnels routed through it.
