@@ -320,6 +320,8 @@ void lostNexthop(HwNd6Node* nd, Nh6* nh) {
     if (hwNeighPend(nh)) ghwRoute.nd6DelRtNoSucPendAddCnt++;
 }
 
+// As on the IPv4 side: a refused hardware delete leaves the entry waiting,
+// its delete kept in the abnormal table until the hardware takes it.
 void lostL2vpn(HwRouteL2vpnNode* e) {
     hwUpdateL2vpnDel(e);
     hwRouteL2vpnArpDelProcess(e);

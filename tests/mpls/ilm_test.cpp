@@ -265,30 +265,19 @@ TEST_F(Ilm, WritersMoveTheStatus) {
     }
 }
 
-// A neighbour brings a waiting transit entry into hardware and takes it out
-// again; the entry waits once, however often its neighbour goes.
-TEST_F(Ilm, FollowsItsNeighbour) {
+// A transit entry without interface: its end type cannot be asked, so it is
+// stored without waiting; its neighbour's arrival still writes it, and the
+// entry learns the neighbour's interface. (Waiting for and following the
+// neighbour: the convergence scenarios.)
+TEST_F(Ilm, EntryWithoutInterfaceIsWrittenByItsNeighbour) {
     HwRouteIlmNode noUnit = transit();
     noUnit.ifUnit = 0;
     noUnit.inIfUnit = 8;
-    noUnit.swapLabel = lbl(1001);
-    // A transit entry without interface: its end type cannot be asked, so it
-    // is stored without waiting, and its neighbour's arrival still writes it.
     ASSERT_EQ(add(noUnit), -1);
     ASSERT_EQ(stored(noUnit)->status, hwStatusIdle);
-    ASSERT_EQ(add(transit()), 0);
-    EXPECT_EQ(ilmCalls(HW_OBJ_ILM_ADD), 0);
     ASSERT_EQ(arpAdd("192.168.1.1"), 0);
-    EXPECT_EQ(ilmCalls(HW_OBJ_ILM_ADD), 2);
-    EXPECT_EQ(ghwRoute.pendIlmCnt, 0u);
-    EXPECT_EQ(stored(noUnit)->ifUnit, 5u) << "learnt from the neighbour";
-    ASSERT_EQ(arpDel("192.168.1.1"), 0);
-    EXPECT_EQ(ilmCalls(HW_OBJ_ILM_DEL), 2);
-    EXPECT_EQ(ghwRoute.pendIlmCnt, 2u);
-    EXPECT_EQ(stored(transit())->status, hwStatusWait);
-    EXPECT_EQ(del(transit()), 0);
-    EXPECT_EQ(del(noUnit), 0);
-    EXPECT_EQ(ghwRoute.pendIlmCnt + ghwRoute.swIlmCnt + ghwRoute.hwOkIlmCnt, 0u);
+    EXPECT_EQ(ilmCalls(HW_OBJ_ILM_ADD), 1);
+    EXPECT_EQ(stored(noUnit)->ifUnit, 5u);
 }
 
 // Both ILM lists stay in descending next-hop order with equal next hops in
