@@ -9,7 +9,7 @@
 #include "hwroute/management.h"
 #include "hwroute/records.h"
 #include "hwroute/tables.h"
-#include "hwtest.h"
+#include "builders.h"
 #include "nm_test_util.h"
 
 namespace {
@@ -48,15 +48,9 @@ protected:
         HwTest::SetUp();
         platformConfig(R"({"interfaces": {"3": {"endType": 6, "mac": "02:00:00:00:00:03", "vlan": 0},
                                            "40": {"tunCreateTick": 5}}})");
-        HwArpNode* n = hwArpNodeAlloc();
-        n->ifUnit = 3;
-        n->nextHop = ip4("10.9.0.2");
-        n->outPort = 7;
+        HwArpNode* n = addArp(0, "10.9.0.2", 3, 7, 0, hwStatusOk);
         const uint8_t mac[6] = {2, 0, 0, 0, 0, 2};
         std::memcpy(n->mac, mac, 6);
-        n->status = hwStatusOk;
-        hwListInit(&n->tunList);
-        hwArpTableAdd(n);
     }
     // Runs a request; returns the return code at offset 12 and keeps the reply.
     uint32_t run(const std::vector<uint8_t>& request) {
@@ -65,11 +59,7 @@ protected:
         EXPECT_EQ(len, int(reply.size()));
         return (uint32_t(reply[12]) << 24) | (uint32_t(reply[13]) << 16) | (uint32_t(reply[14]) << 8) | reply[15];
     }
-    std::size_t tunnels() {
-        std::size_t n = 0;
-        for (HwRouteTunNode* t : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) n += t != nullptr;
-        return n;
-    }
+    static std::size_t tunnels() { return listed<&HwRouteTunNode::link>(&ghwRoute.tunList).size(); }
     std::vector<uint8_t> reply;
 };
 

@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "hwroute/intake.h"
@@ -225,8 +227,11 @@ NlMessage nlError(int32_t code) {
 
 NlMessage nlDone() { return NlMessage(NL_DONE, std::vector<uint8_t>(4)); }
 
+// An exact-size copy, so that a read past the received bytes is seen by the address sanitizer.
 int nlDeliver(const std::vector<uint8_t>& bytes) {
-    return hwRtnotifyRecv(bytes.data(), static_cast<int>(bytes.size()));
+    std::unique_ptr<uint8_t[]> exact(bytes.empty() ? nullptr : new uint8_t[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    return hwRtnotifyRecv(exact.get(), static_cast<int>(bytes.size()));
 }
 int nlDeliver(const NlMessage& msg) { return nlDeliver(msg.bytes()); }
 int nlDeliver(const NlDatagram& datagram) { return nlDeliver(datagram.bytes()); }
