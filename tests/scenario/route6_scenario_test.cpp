@@ -39,12 +39,7 @@ protected:
         nlDeliver(nlRoute({.type = type, .family = 10, .prefixLen = len, .protocol = 4, .dst = dst, .gateway = gw,
                            .oif = oif, .weight = weight}));
     }
-    std::vector<std::vector<uint8_t>> calls6() const {
-        std::vector<std::vector<uint8_t>> out;
-        for (const SimHwCall& c : hwCalls())
-            if (c.objectId == HW_OBJ_ROUTE6) out.push_back(c.data);
-        return out;
-    }
+    std::vector<std::vector<uint8_t>> calls6() const { return callsOf(HW_OBJ_ROUTE6); }
 };
 
 TEST_F(Route6Scenario, RouteWaitsForItsNeighbourGoesOutAndWaitsAgainWhenItGoes) {
