@@ -1,6 +1,7 @@
 // Labelled routes: the label part of a path and the counts private paths
 // hold on the public route they ride on.
 #include <cstring>
+#include <functional>
 
 #include "hwroute/neighbour.h"
 #include "route_test.h"
@@ -140,45 +141,54 @@ TEST_F(Vpn, LabelChangeWhileTheNeighbourIsLostIsWrittenOnItsReturn) {
     EXPECT_EQ(find(kPublic)->label1, lbl(300));
 }
 
-TEST_F(Vpn, AddRefusesAMissingPublicRouteAndChangesNothing) {
-    neighbour("192.168.1.1");
-    programmed(kPublic);
-    const Path noDest{.dest = "10.9.0.0"}, noNexthop{.gw = "192.168.1.9"};
-    const struct {
-        const Path* pub;
-        const char* line;
-    } cases[] = {{&noDest, "[hwRouteVpnAdd]=>ERROR: no public dest found."},
-                 {&noNexthop, "[hwRouteVpnAdd]=>ERROR: no public nhop found."}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(vpnAdd(kPrivate, {}, c.pub), -1);
-        EXPECT_TRUE(logged(c.line));
-    }
-    EXPECT_EQ(find(kPrivate), nullptr);
-    EXPECT_EQ(ghwRoute.vpnAddCnt, 0u);
-}
-
 // ---- Delete ------------------------------------------------------------------------
 
-TEST_F(Vpn, DeleteRefusesWhatItCannotFind) {
+// Requests that find nothing to act on are refused with their line and
+// change nothing: the label part stays in hardware, no private path appears.
+TEST_F(Vpn, RequestsThatFindNothingAreRefusedWithTheirLine) {
     neighbour("192.168.1.1");
     ASSERT_EQ(vpnAdd(kPublic), 0);
     hwRouteUpdate();
+    const Path noDest{.dest = "10.9.0.0"}, noNexthop{.gw = "192.168.1.9"};
+    HwRoute6Dest d6{};
+    HwRoute6Nexthop n6{};
+    d6.destIpAddr[0] = 0x20;
+    d6.prefixLen = 64;
     const struct {
-        Path path;
-        uint32_t label;
+        std::function<int()> act;
         const char* line;
     } cases[] = {
-        {{.gw = "0.0.0.0"}, lbl(100), "[hwRouteVpnDel]=>ERROR:receive invalid message."},
-        {{.dest = "10.2.0.0"}, lbl(100), "[hwRouteVpnDel]=>ERROR:no found dest entry."},
-        {{.gw = "192.168.1.2"}, lbl(100), "[hwRouteVpnDel]=>ERROR:no found nexthop entry."},
-        {kPublic, lbl(101), "[hwRouteVpnDel]=>ERROR:no found VPN label entry."},
+        {[] { return vpnDel({.gw = "0.0.0.0"}); }, "[hwRouteVpnDel]=>ERROR:receive invalid message."},
+        {[] { return vpnDel({.dest = "10.2.0.0"}); }, "[hwRouteVpnDel]=>ERROR:no found dest entry."},
+        {[] { return vpnDel({.gw = "192.168.1.2"}); }, "[hwRouteVpnDel]=>ERROR:no found nexthop entry."},
+        {[] { return vpnDel(kPublic, lbl(101)); }, "[hwRouteVpnDel]=>ERROR:no found VPN label entry."},
+        {[&] { return vpnAdd(kPrivate, {}, &noDest); }, "[hwRouteVpnAdd]=>ERROR: no public dest found."},
+        {[&] { return vpnAdd(kPrivate, {}, &noNexthop); }, "[hwRouteVpnAdd]=>ERROR: no public nhop found."},
+        // The IPv6 twins refuse the same way, with their own counters and lines.
+        {[&] { return hwRoute6VpnDel(&d6, &n6); }, "[hwRoute6VpnDel]=>ERROR:receive invalid message."},
+        {[&] { return n6.nextHop[15] = 1, hwRoute6VpnDel(&d6, &n6); }, "[hwRoute6VpnDel]=>ERROR:no found dest entry."},
+        {[&] {
+             HwRoute6Dest pd = d6;
+             HwRoute6Nexthop pn = n6;
+             return hwRoute6VpnAdd(&d6, &n6, HW_AF_INET6, &pd, &pn);
+         },
+         "[hwRoute6VpnAdd]=>ERROR: no public dest6 found."},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(vpnDel(c.path, c.label), -1) << c.line;
+        EXPECT_EQ(c.act(), -1) << c.line;
         EXPECT_TRUE(logged(c.line)) << c.line;
     }
+    EXPECT_EQ(ghwRoute.vpn6DelParamErrCnt + ghwRoute.vpn6DelNoDestEntryErrCnt + ghwRoute.vpn6AddNoPubDst6ErrCnt, 3u);
+    EXPECT_EQ(find(kPrivate), nullptr);
+    EXPECT_EQ(ghwRoute.vpnAddCnt, 1u) << "only the first add";
     EXPECT_EQ(find(kPublic)->flag & NH_VPN_DELETED, 0u);
-    // Only the label value counts: other TTL and EXP bits still match.
+}
+
+// Only the label value counts in a delete: other TTL and EXP bits still match.
+TEST_F(Vpn, DeleteMatchesTheLabelValueAndRefusesASecondDelete) {
+    neighbour("192.168.1.1");
+    ASSERT_EQ(vpnAdd(kPublic), 0);
+    hwRouteUpdate();
     EXPECT_EQ(vpnDel(kPublic, (100u << 12) | 0xE00 | 1), 0);
     EXPECT_EQ(vpnDel(kPublic), -1);
     EXPECT_TRUE(logged("[hwRouteVpnDel]=>ERROR:vpn entry delete again."));
@@ -196,24 +206,6 @@ TEST_F(Vpn, LabelsThatNeverReachedHardwareAreDroppedAtOnce) {
     EXPECT_EQ(nh->mplsLabelNum, 0);
     EXPECT_EQ(nh->label1, 0u);
     EXPECT_EQ(nh->flag & (NH_OP_VPN_ADD | NH_VPN | NH_VPN_DELETED), 0u);
-}
-
-// The IPv6 twins refuse the same way, with their own counters and lines.
-TEST_F(Vpn, Ipv6TwinsRefuseWithTheirOwnCountersAndLines) {
-    HwRoute6Dest d{};
-    HwRoute6Nexthop n{};
-    d.destIpAddr[0] = 0x20;
-    d.prefixLen = 64;
-    EXPECT_EQ(hwRoute6VpnDel(&d, &n), -1);
-    EXPECT_TRUE(logged("[hwRoute6VpnDel]=>ERROR:receive invalid message."));
-    n.nextHop[15] = 1;
-    EXPECT_EQ(hwRoute6VpnDel(&d, &n), -1);
-    EXPECT_TRUE(logged("[hwRoute6VpnDel]=>ERROR:no found dest entry."));
-    HwRoute6Dest pubDest = d;
-    HwRoute6Nexthop pubNh = n;
-    EXPECT_EQ(hwRoute6VpnAdd(&d, &n, HW_AF_INET6, &pubDest, &pubNh), -1);
-    EXPECT_TRUE(logged("[hwRoute6VpnAdd]=>ERROR: no public dest6 found."));
-    EXPECT_EQ(ghwRoute.vpn6DelParamErrCnt + ghwRoute.vpn6DelNoDestEntryErrCnt + ghwRoute.vpn6AddNoPubDst6ErrCnt, 3u);
 }
 
 // ---- Public routes -----------------------------------------------------------------
