@@ -49,6 +49,11 @@ std::vector<uint8_t> nlAddrBytes(const std::string& text) {
     return out;
 }
 
+std::vector<uint8_t> nlAttrBytes(uint16_t type, const std::vector<uint8_t>& payload) {
+    const std::vector<uint8_t> m = NlMessage(0).attr(type, payload).bytes();
+    return std::vector<uint8_t>(m.begin() + NL_HDR_LEN, m.end());
+}
+
 NlMessage::NlMessage(uint16_t type, std::vector<uint8_t> body) : type_(type), payload_(std::move(body)) {}
 
 NlMessage& NlMessage::attrClaiming(uint16_t type, uint16_t claimedLen, const std::vector<uint8_t>& payload) {
