@@ -32,14 +32,7 @@ std::vector<uint8_t> tunValue() {
 
 // A tunnel request, byte by byte: header, index item (indexNum 0), value item.
 std::vector<uint8_t> tunReq(uint32_t cmd, const std::vector<uint8_t>& value, uint8_t type = 0) {
-    std::vector<uint8_t> b;
-    for (uint32_t word : {0x41445231u, 0x0BADF00Du, HW_NM_FUNC_TUNNEL, 0u, cmd}) nmPut(b, word, 4);
-    b.insert(b.end(), {1, 0, 0, 0, 0});
-    nmPut(b, 0, 4);
-    b.insert(b.end(), {3, type});
-    nmPut(b, uint32_t(value.size()), 2);
-    b.insert(b.end(), value.begin(), value.end());
-    return b;
+    return nmBytes({.func = HW_NM_FUNC_TUNNEL, .cmd = cmd, .type = type, .len = uint16_t(value.size()), .value = value});
 }
 
 class NmTunnel : public HwTest {
