@@ -107,6 +107,17 @@ protected:
         return n;
     }
     HwRouteTunNode* find(const HwRouteTunNode& req) { return hwRouteTunTableLookup(&req); }
+    // A tunnel bound to the neighbour 10.9.0.2 and one carried by 10.20.0.0/16.
+    void directAndRouted(HwRouteTunNode* direct, HwRouteTunNode* routed) {
+        neighbour("10.9.0.2", kMac2);
+        neighbour("10.9.0.9", "02:00:00:00:00:09");
+        route(NL_NEWROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
+        pass();
+        *direct = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
+        *routed = tunnel("10.9.0.1", 0xFFFFFF00, "10.20.0.7", "198.51.101.0", 0xFFFFFF00);
+        ASSERT_EQ(hwRouteTunAdd(direct), 0);
+        ASSERT_EQ(hwRouteTunAdd(routed), 0);
+    }
     static std::size_t tunnels() { return listed<&HwRouteTunNode::link>(&ghwRoute.tunList).size(); }
     // The calls for the tunnel unit from call `from` on.
     std::vector<std::vector<uint8_t>> unitCalls(std::size_t from) const {
@@ -370,14 +381,8 @@ TEST_F(TunnelScenario, NeighbourMacChangeRewritesBoundTunnelsOnce) {
 }
 
 TEST_F(TunnelScenario, LosingTheNeighbourOrTheCarryingRouteDestroysTheTunnel) {
-    neighbour("10.9.0.2", kMac2);
-    neighbour("10.9.0.9", "02:00:00:00:00:09");
-    route(NL_NEWROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
-    pass();
-    HwRouteTunNode direct = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
-    HwRouteTunNode routed = tunnel("10.9.0.1", 0xFFFFFF00, "10.20.0.7", "198.51.101.0", 0xFFFFFF00);
-    ASSERT_EQ(hwRouteTunAdd(&direct), 0);
-    ASSERT_EQ(hwRouteTunAdd(&routed), 0);
+    HwRouteTunNode direct, routed;
+    directAndRouted(&direct, &routed);
     ASSERT_EQ(find(routed)->dstType, 2);
 
     std::size_t before = calls();
@@ -394,14 +399,8 @@ TEST_F(TunnelScenario, LosingTheNeighbourOrTheCarryingRouteDestroysTheTunnel) {
 }
 
 TEST_F(TunnelScenario, CardUpReplayRewritesTunnelsWhileTheirRoutePathsWaitForTheFlush) {
-    neighbour("10.9.0.2", kMac2);
-    neighbour("10.9.0.9", "02:00:00:00:00:09");
-    route(NL_NEWROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
-    pass();
-    HwRouteTunNode direct = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
-    HwRouteTunNode routed = tunnel("10.9.0.1", 0xFFFFFF00, "10.20.0.7", "198.51.101.0", 0xFFFFFF00);
-    ASSERT_EQ(hwRouteTunAdd(&direct), 0);
-    ASSERT_EQ(hwRouteTunAdd(&routed), 0);
+    HwRouteTunNode direct, routed;
+    directAndRouted(&direct, &routed);
     const std::size_t before = calls();
     hwRouteCardupProcess();
     const std::vector<std::vector<uint8_t>> tunnelCalls = unitCalls(before);
