@@ -6,6 +6,12 @@
 //
 // Then N entries, each towards a next hop of its own that never resolves.
 //
+// Then N layer-2 VPN entries towards the resolved next hop: added, rewritten
+// by a MAC change of the neighbour, deleted.
+//
+// Then N routes through the resolved next hop added beside 0 and 1000
+// tunnels routed through covering destinations (none covered by them).
+//
 //   mpls_bench [N ...]            default: 1000 10000
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,12 +24,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_msgs.h"
 #include "hwroute/frame.h"
 #include "hwroute/global.h"
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
+#include "hwroute/mpls.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/route.h"
+#include "hwroute/tables.h"
 #include "sim.h"
 
 namespace {
@@ -32,6 +41,7 @@ constexpr uint32_t kEthUnit = 6;
 constexpr uint8_t kGw[4] = {10, 0, 0, 2};
 constexpr uint32_t kGateway = 0x0a000002;
 constexpr int kMsgLen = 128;
+constexpr uint16_t kRouteAdd = 24;
 
 void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
@@ -138,6 +148,95 @@ void run(uint32_t n) {
     std::fflush(stdout);
 }
 
+// A pseudowire towards the gateway; `i` makes its key (VFI and CE port) its own.
+HwRouteL2vpnNode pseudowire(uint32_t i) {
+    HwRouteL2vpnNode e{};
+    e.vfiId = uint16_t(i % 4000 + 1);
+    e.vpnType = 1;
+    e.family = 2;
+    e.cePort = i / 4000 + 1;
+    e.txInnerLabel = 300000 + i;
+    e.rxInnerLabel = 400000 + i;
+    e.status = hwStatusIdle;  // as the intake hands it over
+    std::memcpy(e.nexthopIp, kGw, 4);
+    return e;
+}
+
+uint32_t l2vpnInHardware() {
+    uint32_t n = 0;
+    for (HwRouteL2vpnNode* e : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) n += e->status == hwStatusOk;
+    return n;
+}
+
+void runL2vpn(uint32_t n) {
+    hwRouteStateInit(64, 64, 64, 8, 16, int32_t(n), 1, std::calloc);
+    HwArpNode arp = neighbour();
+    hwArpAdd(&arp);
+    const double add = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) {
+            HwRouteL2vpnNode e = pseudowire(i);
+            hwRouteL2vpnAdd(&e, 0, nullptr, nullptr);
+        }
+    });
+    const uint32_t inHw = l2vpnInHardware();
+    const double change = perItem(n, [&] {
+        HwArpNode moved = neighbour();
+        moved.mac[5] = 0x22;
+        hwArpAdd(&moved);
+    });
+    // Another neighbour comes and goes 1000 times beside the N entries.
+    const double other = perItem(1000, [&] {
+        for (uint32_t k = 0; k < 1000; ++k) {
+            HwArpNode o = neighbour();
+            o.nextHop = kGateway + 1;
+            hwArpAdd(&o);
+            hwArpDel(&o);
+        }
+    });
+    const double del = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) {
+            HwRouteL2vpnNode e = pseudowire(i);
+            hwRouteL2vpnDel(&e);
+        }
+    });
+    std::printf("%7u  l2vpn add %7.2f us  neighbour MAC change %7.2f us/entry  other neighbour add+del %7.2f us  l2vpn del %7.2f us  in hw %u  left %u\n",
+                n, add, change, other, del, inHw, ghwRoute.l2vpnList.next == &ghwRoute.l2vpnList ? 0u : 1u);
+    std::fflush(stdout);
+}
+
+void runTunnels(uint32_t n, uint32_t tunnels) {
+    hwRouteStateInit(int32_t(n + 16), 64, 64, 8, 16, 1, int32_t(tunnels + 1), std::calloc);
+    HwArpNode arp = neighbour();
+    hwArpAdd(&arp);
+    for (uint32_t i = 0; i < tunnels; ++i) {
+        HwRouteTunNode* t = hwRouteTunNodeAlloc();
+        t->tunFamily = HW_AF_INET;
+        t->tunId = uint16_t(i);
+        t->dstType = 2;
+        t->nextHopDst[0] = 192, t->nextHopDst[1] = 168, t->nextHopDst[2] = uint8_t(i >> 8), t->nextHopDst[3] = uint8_t(i);
+        hwRouteTunTableAdd(t);
+    }
+    uint8_t b[64];
+    const double add = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i)
+            hwRtnotifyRecv(b, bench::routeDatagram(b, kRouteAdd, 0xac000000u + (i << 8), kGateway, kEthUnit));
+        flushAll();
+    });
+    std::printf("%7u  route add beside %4u tunnels %7.2f us  in hw %u\n", n, tunnels, add, ghwRoute.hwOkRouteCnt);
+    std::fflush(stdout);
+}
+
+template <class Fn>
+void inChild(Fn fn) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        fn();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,14 +252,9 @@ int main(int argc, char** argv) {
     }
     simDebugSetFile(nullptr);
     hwPingSetTransport(dropProbe);
-    for (uint32_t n : sizes) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            run(n);
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }
+    for (uint32_t n : sizes) inChild([n] { run(n); });
+    for (uint32_t n : sizes) inChild([n] { runL2vpn(n); });
+    for (uint32_t n : sizes)
+        for (uint32_t tunnels : {0u, 1000u}) inChild([n, tunnels] { runTunnels(n, tunnels); });
     return 0;
 }

@@ -133,12 +133,7 @@ void bindNeighbourTunnels(HwNd6Node* nd) {
     }
 }
 
-void bindRouteTunnels(HwRoute6Dest* dest) {
-    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTun6IntoDest{dest}, [dest](HwRouteTunNode* t) {
-        hwRouteTunBind(t, &dest->tunList, dest);
-        hwUpdateTunAdd(t);
-    });
-}
+void bindRouteTunnels(HwRoute6Dest* dest) { hwRouteTunAttach(dest); }
 
 void changeWithdrawRoutes(HwNd6Node* nd) {
     hwNd6EachPendingPath(nd, [](Nh6* nh) {
@@ -180,10 +175,9 @@ void changeReaddRoutes(const uint8_t* address) {
 
 int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
     ghwRoute.nd6AddChangeCnt++;
-    const HwL2vpn6Towards l2vpnAtAddress{nd->nextHop};
 
     // Withdraw everything that used the old MAC.
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&nd->tunList);
     changeWithdrawRoutes(nd);
     if (held(nd)) {
@@ -199,7 +193,7 @@ int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
     nd->ifUnit = r->ifUnit;
     nd->subIfUnit = r->subIfUnit;
     (void)hwUpdateNd6Add(nd);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnAdd);
     bindNeighbourTunnels(nd);
     changeReaddRoutes(nd->nextHop);
     return 0;
@@ -211,12 +205,8 @@ int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
 // written; the released ones take back their count on the public next hop
 // (as on the IPv4 side).
 void newReleaseL2vpn(HwNd6Node* nd) {
-    const HwL2vpn6Towards mine{nd->nextHop};
-    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
-        e->status = hwStatusIdle;
-        hwRouteL2vpnTablePendDelete(e);
-    });
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwL2vpnUnwait);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnAdd);
 }
 
 void newAddRoutes(HwNd6Node* nd) {
@@ -392,7 +382,7 @@ int hwNd6Del(HwNd6Node* request) {
 
     // Dependents.
     hwNd6EachPath(nd, [nd](Nh6* nh) { lostNexthop(nd, nh); });
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpn6Towards{nd->nextHop}, lostL2vpn);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, lostL2vpn);
     hwRouteTunDestroyAll(&nd->tunList);
 
     // Held until the flush has removed the routes that still use it.
