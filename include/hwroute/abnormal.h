@@ -69,8 +69,10 @@ void hwAbnormalReset(void);
 HwAbnKey hwAbnRoute4Key(uint32_t vrf, uint32_t destIp, uint32_t mask);
 HwAbnKey hwAbnArpKey(uint32_t vrf, uint32_t address);
 HwAbnKey hwAbnRoute6Key(uint32_t vrf, const uint8_t* destIpAddr, uint32_t prefixLen);
+HwAbnKey hwAbnNd6Key(uint32_t vrf, const uint8_t* address);
 
 // The hooks of the IPv4 kinds, registered at start-up.
 HwAbnResult hwRouteAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwArpAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwRoute6AbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
+HwAbnResult hwNd6AbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
