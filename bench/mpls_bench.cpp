@@ -6,6 +6,9 @@
 //
 // Then N entries, each towards a next hop of its own that never resolves.
 //
+// Then N layer-2 VPN entries towards the resolved next hop: added, rewritten
+// by a MAC change of the neighbour, deleted.
+//
 //   mpls_bench [N ...]            default: 1000 10000
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +25,7 @@
 #include "hwroute/global.h"
 #include "hwroute/hardware.h"
 #include "hwroute/intake.h"
+#include "hwroute/mpls.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/route.h"
 #include "sim.h"
@@ -138,6 +142,73 @@ void run(uint32_t n) {
     std::fflush(stdout);
 }
 
+// A pseudowire towards the gateway; `i` makes its key (VFI and CE port) its own.
+HwRouteL2vpnNode pseudowire(uint32_t i) {
+    HwRouteL2vpnNode e{};
+    e.vfiId = uint16_t(i % 4000 + 1);
+    e.vpnType = 1;
+    e.family = 2;
+    e.cePort = i / 4000 + 1;
+    e.txInnerLabel = 300000 + i;
+    e.rxInnerLabel = 400000 + i;
+    e.status = hwStatusIdle;  // as the intake hands it over
+    std::memcpy(e.nexthopIp, kGw, 4);
+    return e;
+}
+
+uint32_t l2vpnInHardware() {
+    uint32_t n = 0;
+    for (HwRouteL2vpnNode* e : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) n += e->status == hwStatusOk;
+    return n;
+}
+
+void runL2vpn(uint32_t n) {
+    hwRouteStateInit(64, 64, 64, 8, 16, int32_t(n), 1, std::calloc);
+    HwArpNode arp = neighbour();
+    hwArpAdd(&arp);
+    const double add = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) {
+            HwRouteL2vpnNode e = pseudowire(i);
+            hwRouteL2vpnAdd(&e, 0, nullptr, nullptr);
+        }
+    });
+    const uint32_t inHw = l2vpnInHardware();
+    const double change = perItem(n, [&] {
+        HwArpNode moved = neighbour();
+        moved.mac[5] = 0x22;
+        hwArpAdd(&moved);
+    });
+    // Another neighbour comes and goes 1000 times beside the N entries.
+    const double other = perItem(1000, [&] {
+        for (uint32_t k = 0; k < 1000; ++k) {
+            HwArpNode o = neighbour();
+            o.nextHop = kGateway + 1;
+            hwArpAdd(&o);
+            hwArpDel(&o);
+        }
+    });
+    const double del = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i) {
+            HwRouteL2vpnNode e = pseudowire(i);
+            hwRouteL2vpnDel(&e);
+        }
+    });
+    std::printf("%7u  l2vpn add %7.2f us  neighbour MAC change %7.2f us/entry  other neighbour add+del %7.2f us  l2vpn del %7.2f us  in hw %u  left %u\n",
+                n, add, change, other, del, inHw, ghwRoute.l2vpnList.next == &ghwRoute.l2vpnList ? 0u : 1u);
+    std::fflush(stdout);
+}
+
+template <class Fn>
+void inChild(Fn fn) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        fn();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,14 +224,7 @@ int main(int argc, char** argv) {
     }
     simDebugSetFile(nullptr);
     hwPingSetTransport(dropProbe);
-    for (uint32_t n : sizes) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            run(n);
-            _exit(0);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }
+    for (uint32_t n : sizes) inChild([n] { run(n); });
+    for (uint32_t n : sizes) inChild([n] { runL2vpn(n); });
     return 0;
 }

@@ -4,9 +4,11 @@
 // single-path write of an IPv6 route whose next hop is an IPv4 address.
 #include <cstring>
 
+#include "hwroute/abnormal.h"
 #include "hwroute/debug.h"
 #include "hwroute/intake.h"
 #include "layout.h"
+#include "path_record.h"
 #include "route6_paths.h"
 #include "route_build.h"
 #include "route_paths.h"
@@ -31,58 +33,31 @@ const char* nexthopText(const Nh6* n, char* buf4) {
     return inet_ntoa_2(buf4, a);
 }
 
-uint32_t pointToPointRecord(uint8_t* record, const Nh6* nh, const Nh6* src, uint32_t operation, HwNhopRec& r) {
-    LOG("hwRoute6NhopBufInsert pos route.");
-    std::memcpy(r.nexthopIp, nh->nextHop, 16);
-    std::memcpy(r.ext, nh->nextHopExt, 16);
-    r.port = nh->ifUnit;
-    r.ipPort = nh->ifUnit;
-    hwInterfaceMac(nh->ifUnit, r.nextHopMac);
-    std::memcpy(r.srcMac, r.nextHopMac, 6);
-    r.vid = 0;
-    r.protocol = nh->protoId;
-    if (operation == HW_NHOP_OP_DEL && (src->extFlag & NH_EXT_VPN_WITHDRAWN)) r.flags |= HW_NHF_VPN_WITHDRAWN;
-    hwCopyLabels(r, nh);
-    return packNhopRec(record, r);
-}
-
-// The delete of a path whose neighbour record is gone, as for IPv4: the
-// hardware finds the path by its address, so the record carries what is
-// known (address, interface, labels) with no link-layer data, rather than
-// being left out and leaving the path in hardware.
-uint32_t bareDeleteRecord(uint8_t* record, const Nh6* nh, const Nh6* src, HwNhopRec& r) {
-    std::memcpy(r.nexthopIp, nh->nextHop, 16);
-    std::memcpy(r.ext, src->nextHopExt, 16);
-    r.ipPort = nh->ifUnit;
-    hwInterfaceMac(nh->ifUnit, r.srcMac);
-    r.protocol = nh->protoId;
-    hwCopyLabels(r, src);
-    return packNhopRec(record, r);
-}
-
-uint32_t neighbourRecord(uint8_t* record, const Nh6* nh, const Nh6* src, uint32_t operation,
-                         const SysIndexIfRecord& ifRec, HwNhopRec& r) {
-    char text[16];
-    LOG("[hwRoute6NhopBufInsert] to find nhop:%s.", nexthopText(nh, text));
-    HwPath6Neighbour nb;
-    if (!hwPath6Neighbour(nh, &nb)) return operation == HW_NHOP_OP_DEL ? bareDeleteRecord(record, nh, src, r) : 0;
-    LOG("[hwRoute6NhopBufInsert] insert nhop:%s,nVrfId:%d.", nexthopText(nh, text), nh->nVrfId);
-    std::memcpy(r.nexthopIp, nb.address, 16);
-    r.port = nb.outPort;
-    r.ipPort = nb.ifUnit;
-    std::memcpy(r.nextHopMac, nb.mac, 6);
-    SysIndexIfRecord vlanRec{};
-    if (sysIndexTrans(nb.subIfUnit != 0 ? nb.subIfUnit : nb.ifUnit, HW_TRANS_IF_RECORD, &vlanRec) != 0) {
-        LOG("sysIndexTrans get vlan id failed.");
-        vlanRec = ifRec;
+// The IPv6 family's neighbour lookup, log lines and counters.
+struct Rec6 {
+    using Nexthop = Nh6;
+    static bool neighbour(const Nh6* nh, HwPathNeighbour* out) { return hwPath6Neighbour(nh, out); }
+    static void note(HwRecStep step, const Nh6* nh, const Nh6*, uint32_t, const HwNhopRec&) {
+        char text[16];
+        switch (step) {
+            case HwRecStep::PointToPoint:
+                LOG("hwRoute6NhopBufInsert pos route.");
+                break;
+            case HwRecStep::Find:
+                LOG("[hwRoute6NhopBufInsert] to find nhop:%s.", nexthopText(nh, text));
+                break;
+            case HwRecStep::Found:
+                LOG("[hwRoute6NhopBufInsert] insert nhop:%s,nVrfId:%d.", nexthopText(nh, text), nh->nVrfId);
+                break;
+            case HwRecStep::NoVlan:
+                LOG("sysIndexTrans get vlan id failed.");
+                break;
+            default:
+                break;
+        }
     }
-    r.vid = uint16_t(vlanRec.word[4]);
-    hwInterfaceMac(nh->ifUnit, r.srcMac);
-    r.protocol = nh->protoId;
-    std::memcpy(r.ext, src->nextHopExt, 16);
-    hwCopyLabels(r, src);
-    return packNhopRec(record, r);
-}
+};
+using Record6 = HwPathRecord<Rec6>;
 
 // A path's record; an indirect path through the next hop that reaches it.
 uint32_t writePath6(uint8_t* record, Nh6* n, uint32_t operation) {
@@ -100,6 +75,13 @@ struct Build6 {
     static uint32_t writePath(uint8_t* record, Nh6* n, uint32_t operation) { return writePath6(record, n, operation); }
     static void deferred() { hwRoute6DelDeferCnt++; }
     static void logGroups(uint32_t, uint32_t, uint32_t, uint32_t) {}  // the IPv6 build logs no classification
+    static constexpr uint32_t kHdrLen = HW_ROUTE6_HDR_LEN;
+    static void logLists(uint32_t del, uint32_t add, uint32_t keep, uint32_t backup) {
+        LOG("[hwRoute6InsertDataToBuf]=>ip route buf on hardware:oldBestCount=%d,newBestCount=%d,noActionCount=%d,"
+            "bestBackOpCnt=%d",
+            del, add, keep, backup);
+    }
+    static void header(uint8_t* entry, const HwRoute6Dest* dest, uint32_t flags, uint32_t records, uint32_t length);
 };
 
 void header6(uint8_t* entry, const HwRoute6Dest* dest, uint32_t flags, uint32_t nextHopNum, uint32_t length) {
@@ -109,6 +91,13 @@ void header6(uint8_t* entry, const HwRoute6Dest* dest, uint32_t flags, uint32_t 
     hdr.size = uint8_t(length / 4);  // low 8 bits; a longer entry travels alone (see the flush)
     packRoute6Hdr(entry, hdr);
     hwTranslateDest6Node(entry, dest);
+}
+
+void Build6::header(uint8_t* entry, const HwRoute6Dest* dest, uint32_t flags, uint32_t records, uint32_t length) {
+    header6(entry, dest, flags, records, length);
+    LOG("[hwRoute6InsertDataToBuf]=>ip6 route buf on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,nextHopNum=%d,"
+        "size=%d,bufLen=%d",
+        dest->vrfId, ip6_sprintf(dest->destIpAddr), dest->prefixLen, records, (length / 4) & 0xff, length);
 }
 
 }  // namespace
@@ -140,42 +129,19 @@ uint32_t hwRoute6NhopBufInsert(uint8_t* record, HwRoute6Nexthop* nh, HwRoute6Nex
     HwNhopRec r{};
     r.flags = kind.flags;
     r.op = kind.op;
-    if (hwIsPointToPoint(ifRec.word[5])) return pointToPointRecord(record, nh, src, op, r);
-    return neighbourRecord(record, nh, src, op, ifRec, r);
+    if (hwIsPointToPoint(ifRec.word[5])) return Record6::pointToPoint(record, nh, src, op, r);
+    return Record6::withNeighbour(record, nh, orig, op, ifRec, r);
 }
 
 int hwRoute6InsertDataToBuf(uint8_t* entry, uint32_t* len, HwRoute6Dest* dest) {
-    if (len != nullptr) *len = 0;
-    if (entry == nullptr || len == nullptr || dest == nullptr) return 0;
-
-    HwEntryBuild<Build6> b{};
-    b.d = dest;
-    b.sortGroups();
-    b.chooseLists();
-    if (b.empty()) {
-        b.markStandby();
-        return 0;
-    }
-    LOG("[hwRoute6InsertDataToBuf]=>ip route buf on hardware:oldBestCount=%d,newBestCount=%d,noActionCount=%d,"
-        "bestBackOpCnt=%d",
-        b.del.num, b.nw.num, b.keep.num, b.backup.num);
-
-    const uint32_t length = HW_ROUTE6_HDR_LEN + b.writeRecords(entry + HW_ROUTE6_HDR_LEN);
-    b.markStandby();
-    if (b.records == 0) return 0;  // every record was left out: nothing to send
-    const uint32_t num = b.records;
-    header6(entry, dest, b.headerFlags(), num, length);
-    LOG("[hwRoute6InsertDataToBuf]=>ip6 route buf on hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d,nextHopNum=%d,"
-        "size=%d,bufLen=%d",
-        dest->vrfId, ip6_sprintf(dest->destIpAddr), dest->prefixLen, num, (length / 4) & 0xff, length);
-    *len = length;
-    return 0;
+    return HwEntryBuild<Build6>::build(entry, len, dest);
 }
 
 // An IPv6 route over an IPv4 next hop: one path, completed from the ARP
 // record of the next hop's VRF and address when that is in hardware
-// (nothing is sent without it). The operation bits are cleared whatever the answer, so a refused add is not
-// retried by a later flush.
+// (nothing is sent without it). The operation bits are cleared whatever the
+// answer: a refused add is not the flush's to retry but the abnormal table's,
+// which writes the destination again from its paths as they are then.
 void hwUpdateRoute6In4Add(HwRoute6Nexthop* x) {
     if (x == nullptr || x->pDestEntry == nullptr) return;
     HwRoute6Dest* d = x->pDestEntry;
@@ -224,6 +190,7 @@ void hwUpdateRoute6In4Add(HwRoute6Nexthop* x) {
     } else {
         LOG("[hwUpdateRoute6In4Add]=>add ipv6 route to hardware error.");
         ghwRoute.hwErrRoute6Cnt++;
+        hwAbnormalQueue(hwAbnRoute6Key(d->vrfId, d->destIpAddr, d->prefixLen));
     }
     hwRouteClrAllOp(&x->flag);
 }

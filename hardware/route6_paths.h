@@ -10,18 +10,12 @@
 
 #include "hwroute/flags.h"
 #include "hwroute/tables.h"
+#include "path_record.h"
 
-struct HwPath6Neighbour {
-    uint8_t address[16];  // IPv4: first 4 bytes
-    uint32_t outPort;
-    uint32_t ifUnit;
-    uint32_t subIfUnit;
-    uint8_t mac[6];
-};
 
 // The first neighbour record (any state) of the next hop's effective VRF and
 // address; false when there is none.
-inline bool hwPath6Neighbour(const HwRoute6Nexthop* nh, HwPath6Neighbour* out) {
+inline bool hwPath6Neighbour(const HwRoute6Nexthop* nh, HwPathNeighbour* out) {
     uint32_t vrf = 0;
     if (nh->afNextHop == HW_AF_INET) {
         // Matched in the next hop's own VRF, as the IPv6-over-IPv4 add does.

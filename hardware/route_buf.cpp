@@ -4,6 +4,7 @@
 
 #include "hwroute/debug.h"
 #include "layout.h"
+#include "path_record.h"
 #include "route_build.h"
 #include "route_paths.h"
 
@@ -25,67 +26,52 @@ HwRecordKind recordKind(const Nh* src, uint32_t operation) {
     return hwRecordKind(src, operation);
 }
 
-uint32_t pointToPointRecord(uint8_t* record, const Nh* nh, const Nh* src, uint32_t operation, HwNhopRec& r) {
-    LOG("hwRouteNhopBufInsert pos route.");
-    hwIp4Bytes(nh->nextHop, r.nexthopIp);
-    hwIp4Bytes(nh->nextHopExt, r.ext);
-    r.port = nh->ifUnit;
-    r.ipPort = nh->ifUnit;
-    hwInterfaceMac(nh->ifUnit, r.nextHopMac);
-    std::memcpy(r.srcMac, r.nextHopMac, 6);
-    r.vid = 0;
-    r.protocol = nh->protoId;
-    if (operation == HW_NHOP_OP_DEL && (src->extFlag & NH_EXT_VPN_WITHDRAWN)) r.flags |= HW_NHF_VPN_WITHDRAWN;
-    hwCopyLabels(r, nh);
-    if (hwTunnelFlagTest(r.flags)) ghwRoute.InsertPosTunnelFlagCnt++;
-    return packNhopRec(record, r);
-}
-
-// The delete of a path whose neighbour record is gone: the hardware finds
-// the path by its address, so the record carries what is known (address,
-// interface, labels) with no link-layer data, rather than being left out
-// and leaving the path in hardware.
-uint32_t bareDeleteRecord(uint8_t* record, const Nh* nh, const Nh* src, HwNhopRec& r) {
-    hwIp4Bytes(nh->nextHop, r.nexthopIp);
-    hwIp4Bytes(src->nextHopExt, r.ext);
-    r.ipPort = nh->ifUnit;
-    hwInterfaceMac(nh->ifUnit, r.srcMac);
-    r.protocol = nh->protoId;
-    hwCopyLabels(r, src);
-    return packNhopRec(record, r);
-}
-
-uint32_t neighbourRecord(uint8_t* record, const Nh* nh, const Nh* orig, uint32_t operation,
-                         const SysIndexIfRecord& ifRec, HwNhopRec& r) {
-    const Nh* src = orig != nullptr ? orig : nh;
-    LOG("[hwRouteNhopBufInsert] to find nhop:%#x.", nh->nextHop);
-    const HwArpNode* arp = hwPathNeighbour(nh);
-    if (arp == nullptr) return operation == HW_NHOP_OP_DEL ? bareDeleteRecord(record, nh, src, r) : 0;
-    LOG("[hwRouteNhopBufInsert] insert nhop:%#x,nVrfId:%d.", nh->nextHop, nh->nVrfId);
-    hwIp4Bytes(arp->nextHop, r.nexthopIp);
-    r.port = arp->outPort;
-    r.ipPort = arp->ifUnit;
-    std::memcpy(r.nextHopMac, arp->mac, 6);
-    LOG("[hwRouteNhopBufInsert] insert nhop pCurrentArp->nextHop:%#x,pHwNexthop->port:%d,pHwNexthop->ipPort:%d.",
-        arp->nextHop, r.port, r.ipPort);
-    SysIndexIfRecord vlanRec{};
-    const uint32_t vlanUnit = arp->subIfUnit != 0 ? arp->subIfUnit : arp->ifUnit;
-    if (sysIndexTrans(vlanUnit, HW_TRANS_IF_RECORD, &vlanRec) != 0) {
-        LOG("sysIndexTrans get vlan id failed.");
-        vlanRec = ifRec;  // the interface record of the next hop's own unit
+// The IPv4 neighbour of a path, and the family's log lines and counters.
+struct Rec4 {
+    using Nexthop = Nh;
+    static bool neighbour(const Nh* nh, HwPathNeighbour* out) {
+        const HwArpNode* arp = hwPathNeighbour(nh);
+        if (arp == nullptr) return false;
+        *out = {{}, arp->outPort, arp->ifUnit, arp->subIfUnit, {}};
+        hwIp4Bytes(arp->nextHop, out->address);
+        std::memcpy(out->mac, arp->mac, 6);
+        return true;
     }
-    r.vid = uint16_t(vlanRec.word[4]);
-    hwInterfaceMac(nh->ifUnit, r.srcMac);
-    r.protocol = nh->protoId;
-    hwIp4Bytes(src->nextHopExt, r.ext);
-    hwCopyLabels(r, src);
-    if (hwTunnelFlagTest(r.flags)) ghwRoute.InsertRtTunnelFlagCnt++;
-    if (operation == HW_NHOP_OP_NOCHANGE && orig == nullptr) ghwRoute.InsertNoopNhopCnt++;
-    LOG("[hwRouteNhopBufInsert] insert nhop info : flags=%#x,pHwNexthop->nexthopIp:%#x,pHwNexthop->port:%d,"
-        "pHwNexthop->ipPort:%d,vid=%d,op=%d,mplsLabelNum=%d,protocol=%d.",
-        r.flags, arp->nextHop, r.port, r.ipPort, r.vid, r.op, r.mplsLabelNum, r.protocol);
-    return packNhopRec(record, r);
-}
+    // The neighbour record is found by the next hop's address, so nh->nextHop
+    // is the neighbour's address in the lines below.
+    static void note(HwRecStep step, const Nh* nh, const Nh* orig, uint32_t operation, const HwNhopRec& r) {
+        switch (step) {
+            case HwRecStep::PointToPoint:
+                LOG("hwRouteNhopBufInsert pos route.");
+                break;
+            case HwRecStep::PointToPointDone:
+                if (hwTunnelFlagTest(r.flags)) ghwRoute.InsertPosTunnelFlagCnt++;
+                break;
+            case HwRecStep::Find:
+                LOG("[hwRouteNhopBufInsert] to find nhop:%#x.", nh->nextHop);
+                break;
+            case HwRecStep::Found:
+                LOG("[hwRouteNhopBufInsert] insert nhop:%#x,nVrfId:%d.", nh->nextHop, nh->nVrfId);
+                break;
+            case HwRecStep::Filled:
+                LOG("[hwRouteNhopBufInsert] insert nhop pCurrentArp->nextHop:%#x,pHwNexthop->port:%d,"
+                    "pHwNexthop->ipPort:%d.",
+                    nh->nextHop, r.port, r.ipPort);
+                break;
+            case HwRecStep::NoVlan:
+                LOG("sysIndexTrans get vlan id failed.");
+                break;
+            case HwRecStep::Done:
+                if (hwTunnelFlagTest(r.flags)) ghwRoute.InsertRtTunnelFlagCnt++;
+                if (operation == HW_NHOP_OP_NOCHANGE && orig == nullptr) ghwRoute.InsertNoopNhopCnt++;
+                LOG("[hwRouteNhopBufInsert] insert nhop info : flags=%#x,pHwNexthop->nexthopIp:%#x,pHwNexthop->port:%d,"
+                    "pHwNexthop->ipPort:%d,vid=%d,op=%d,mplsLabelNum=%d,protocol=%d.",
+                    r.flags, nh->nextHop, r.port, r.ipPort, r.vid, r.op, r.mplsLabelNum, r.protocol);
+                break;
+        }
+    }
+};
+using Record4 = HwPathRecord<Rec4>;
 
 // ---- the entry build ------------------------------------------------------
 
@@ -99,6 +85,23 @@ struct Build4 {
         LOG("[hwRouteInsertDataToBuf]=>ip route buf on hardware:delOpSuccessCnt=%d,noOpSuccessCnt=%d,addOpFailCnt=%d,"
             "noOpFailCnt=%d",
             removal, kept, add, idle);
+    }
+    static constexpr uint32_t kHdrLen = HW_ROUTE4_HDR_LEN;
+    static void logLists(uint32_t del, uint32_t add, uint32_t keep, uint32_t backup) {
+        LOG("[hwRouteInsertDataToBuf]=>ip route buf on hardware:oldBestCount=%d,newBestCount=%d,noActionCount=%d,"
+            "bestBackOpCnt=%d",
+            del, add, keep, backup);
+    }
+    static void header(uint8_t* entry, const HwRouteDest* dest, uint32_t flags, uint32_t records, uint32_t length) {
+        HwRoute4Hdr hdr{};
+        hdr.flags = flags;
+        hdr.nextHopNum = uint8_t(records);
+        hdr.size = uint8_t(length / 4);  // low 8 bits; a longer entry travels alone (see the flush)
+        packRoute4Hdr(entry, hdr);
+        hwTranslateDest4Node(entry, dest);
+        LOG("[hwRouteInsertDataToBuf]=>ip route buf on hardware:flags=%#x,vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,"
+            "nextHopNum=%d,size=%d,bufLen=%d",
+            hdr.flags, dest->vrfId, dest->destIp, dest->mask, hdr.nextHopNum, hdr.size, length);
     }
 };
 
@@ -135,39 +138,10 @@ uint32_t hwRouteNhopBufInsert(uint8_t* record, HwRouteNexthop* nh, HwRouteNextho
     HwNhopRec r{};
     r.flags = kind.flags;
     r.op = kind.op;
-    if (hwIsPointToPoint(endType)) return pointToPointRecord(record, nh, src, op, r);
-    return neighbourRecord(record, nh, orig, op, ifRec, r);
+    if (hwIsPointToPoint(endType)) return Record4::pointToPoint(record, nh, src, op, r);
+    return Record4::withNeighbour(record, nh, orig, op, ifRec, r);
 }
 
 int hwRouteInsertDataToBuf(uint8_t* entry, uint32_t* len, HwRouteDest* dest) {
-    if (len != nullptr) *len = 0;
-    if (entry == nullptr || len == nullptr || dest == nullptr) return 0;
-
-    HwEntryBuild<Build4> b{};
-    b.d = dest;
-    b.sortGroups();
-    b.chooseLists();
-    if (b.empty()) {
-        b.markStandby();
-        return 0;
-    }
-    LOG("[hwRouteInsertDataToBuf]=>ip route buf on hardware:oldBestCount=%d,newBestCount=%d,noActionCount=%d,"
-        "bestBackOpCnt=%d",
-        b.del.num, b.nw.num, b.keep.num, b.backup.num);
-
-    const uint32_t length = HW_ROUTE4_HDR_LEN + b.writeRecords(entry + HW_ROUTE4_HDR_LEN);
-    b.markStandby();
-    if (b.records == 0) return 0;  // every record was left out: nothing to send
-
-    HwRoute4Hdr hdr{};
-    hdr.flags = b.headerFlags();
-    hdr.nextHopNum = uint8_t(b.records);
-    hdr.size = uint8_t(length / 4);  // low 8 bits; a longer entry travels alone (see the flush)
-    packRoute4Hdr(entry, hdr);
-    hwTranslateDest4Node(entry, dest);
-    LOG("[hwRouteInsertDataToBuf]=>ip route buf on hardware:flags=%#x,vrId=%d,subnetAddr=0x%x,subnetMask=0x%x,"
-        "nextHopNum=%d,size=%d,bufLen=%d",
-        hdr.flags, dest->vrfId, dest->destIp, dest->mask, hdr.nextHopNum, hdr.size, length);
-    *len = length;
-    return 0;
+    return HwEntryBuild<Build4>::build(entry, len, dest);
 }

@@ -10,6 +10,9 @@
 //       static uint32_t writePath(uint8_t* record, Nexthop* n, uint32_t operation);
 //       static void deferred();        // a delete left for a later batch
 //       static void logGroups(uint32_t removal, uint32_t kept, uint32_t add, uint32_t idle);
+//       static constexpr uint32_t kHdrLen;   // the entry header
+//       static void logLists(uint32_t del, uint32_t add, uint32_t keep, uint32_t backup);
+//       static void header(uint8_t* entry, const Dest*, uint32_t flags, uint32_t records, uint32_t length);
 //   };
 #pragma once
 
@@ -304,5 +307,27 @@ struct HwEntryBuild {
         };
         for (uint32_t i = 0; i < add.num; ++i) mark(add.item[i]);
         for (uint32_t i = 0; i < promoted.num; ++i) mark(promoted.item[i]);
+    }
+
+    // A destination's entry (hwRouteInsertDataToBuf, hwRoute6InsertDataToBuf):
+    // header and records; *len stays 0 when there is nothing to send.
+    static int build(uint8_t* entry, uint32_t* len, typename F::Dest* dest) {
+        if (len != nullptr) *len = 0;
+        if (entry == nullptr || len == nullptr || dest == nullptr) return 0;
+        HwEntryBuild b{};
+        b.d = dest;
+        b.sortGroups();
+        b.chooseLists();
+        if (b.empty()) {
+            b.markStandby();
+            return 0;
+        }
+        F::logLists(b.del.num, b.nw.num, b.keep.num, b.backup.num);
+        const uint32_t length = F::kHdrLen + b.writeRecords(entry + F::kHdrLen);
+        b.markStandby();
+        if (b.records == 0) return 0;  // every record was left out: nothing to send
+        F::header(entry, dest, b.headerFlags(), b.records, length);
+        *len = length;
+        return 0;
     }
 };

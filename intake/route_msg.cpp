@@ -216,6 +216,51 @@ VpnOp vpnOp(const uint8_t* m) {
     return {m[HwMplsMsg::operation], m[HwMplsMsg::flags], m[HwMplsMsg::publicStatus], m[HwMplsMsg::publicFamily]};
 }
 
+// A family's calls and counters for the request of a labelled-route message.
+template <class Dest, class Nexthop>
+struct VpnCalls {
+    int (*add)(Dest*, Nexthop*, uint32_t, void*, void*);
+    int (*routeDel)(Dest*, Nexthop*);
+    int (*vpnDel)(Dest*, Nexthop*);
+    uint32_t HwRouteGlobal::*addCnt;
+    uint32_t HwRouteGlobal::*routeDelCnt;
+    uint32_t HwRouteGlobal::*vpnDelCnt;
+};
+constexpr VpnCalls<HwRouteDest, HwRouteNexthop> kVpn4{&hwRouteVpnAdd,
+                                                      &hwRouteRouteDel,
+                                                      &hwRouteVpnDel,
+                                                      &HwRouteGlobal::rcvMplsV4VpnAddCnt,
+                                                      &HwRouteGlobal::rcvMplsV4RouteDelCnt,
+                                                      &HwRouteGlobal::rcvMplsV4VpnDelCnt};
+constexpr VpnCalls<HwRoute6Dest, HwRoute6Nexthop> kVpn6{&hwRoute6VpnAdd,
+                                                        &hwRoute6RouteDel,
+                                                        &hwRoute6VpnDel,
+                                                        &HwRouteGlobal::rcvMplsV6VpnAddCnt,
+                                                        &HwRouteGlobal::rcvMplsV6RouteDelCnt,
+                                                        &HwRouteGlobal::rcvMplsV6VpnDelCnt};
+
+// The request itself, once the route is decoded: an add (with its public
+// route), a delete of the route, or a delete of its label part.
+template <class Dest, class Nexthop>
+void vpnRequest(const VpnOp& op, Dest* dest, Nexthop* nh, HwPublicRequests* pub, const VpnCalls<Dest, Nexthop>& c) {
+    if (op.operation == HW_MPLS_OP_ADD) {
+        ++(ghwRoute.*c.addCnt);
+        if (op.flags & HW_MPLS_FLAG_REQUEST) nh->flag |= NH_VPN_REQUEST;
+        HwPublicArgs args;
+        if (!hwNotifyPublicArgs(op.publicStatus, op.publicFamily, pub, &args)) return;
+        c.add(dest, nh, args.family, args.dest, args.nexthop);
+        return;
+    }
+    if (op.operation != HW_MPLS_OP_DEL) return;
+    if (op.flags & HW_MPLS_FLAG_ROUTE_DEL) {
+        ++(ghwRoute.*c.routeDelCnt);
+        c.routeDel(dest, nh);
+        return;
+    }
+    ++(ghwRoute.*c.vpnDelCnt);
+    c.vpnDel(dest, nh);
+}
+
 void vpn4Msg(const uint8_t* m, HwRouteDest* dest, HwRouteNexthop* nh, HwPublicRequests* pub) {
     ++ghwRoute.rcvMplsV4Cnt;
     const VpnOp op = vpnOp(m);
@@ -241,22 +286,7 @@ void vpn4Msg(const uint8_t* m, HwRouteDest* dest, HwRouteNexthop* nh, HwPublicRe
                  nh->ifUnit, dest->destIp, dest->mask, nh->nextHop, nh->protoId, nh->weight, dest->vrfId,
                  nh->mplsLabelNum, op.publicStatus, op.flags);
 
-    if (op.operation == HW_MPLS_OP_ADD) {
-        ++ghwRoute.rcvMplsV4VpnAddCnt;
-        if (op.flags & HW_MPLS_FLAG_REQUEST) nh->flag |= NH_VPN_REQUEST;
-        HwPublicArgs args;
-        if (!hwNotifyPublicArgs(op.publicStatus, op.publicFamily, pub, &args)) return;
-        hwRouteVpnAdd(dest, nh, args.family, args.dest, args.nexthop);
-        return;
-    }
-    if (op.operation != HW_MPLS_OP_DEL) return;
-    if (op.flags & HW_MPLS_FLAG_ROUTE_DEL) {
-        ++ghwRoute.rcvMplsV4RouteDelCnt;
-        hwRouteRouteDel(dest, nh);
-        return;
-    }
-    ++ghwRoute.rcvMplsV4VpnDelCnt;
-    hwRouteVpnDel(dest, nh);
+    vpnRequest(op, dest, nh, pub, kVpn4);
 }
 
 void vpn6Msg(const uint8_t* m, HwRoute6Dest* dest, HwRoute6Nexthop* nh, HwPublicRequests* pub) {
@@ -285,22 +315,7 @@ void vpn6Msg(const uint8_t* m, HwRoute6Dest* dest, HwRoute6Nexthop* nh, HwPublic
                  nh->ifUnit, ip6_sprintf(dest->destIpAddr), dest->prefixLen, nh->afNextHop, ip6_sprintf(nh->nextHop),
                  nh->protoId, nh->weight, dest->vrfId, nh->mplsLabelNum, op.publicStatus);
 
-    if (op.operation == HW_MPLS_OP_ADD) {
-        ++ghwRoute.rcvMplsV6VpnAddCnt;
-        if (op.flags & HW_MPLS_FLAG_REQUEST) nh->flag |= NH_VPN_REQUEST;
-        HwPublicArgs args;
-        if (!hwNotifyPublicArgs(op.publicStatus, op.publicFamily, pub, &args)) return;
-        hwRoute6VpnAdd(dest, nh, args.family, args.dest, args.nexthop);
-        return;
-    }
-    if (op.operation != HW_MPLS_OP_DEL) return;
-    if (op.flags & HW_MPLS_FLAG_ROUTE_DEL) {
-        ++ghwRoute.rcvMplsV6RouteDelCnt;
-        hwRoute6RouteDel(dest, nh);
-        return;
-    }
-    ++ghwRoute.rcvMplsV6VpnDelCnt;
-    hwRoute6VpnDel(dest, nh);
+    vpnRequest(op, dest, nh, pub, kVpn6);
 }
 
 template <class Nexthop>

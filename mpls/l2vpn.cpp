@@ -178,8 +178,8 @@ void wait(HwRouteL2vpnNode* e) {
 
 bool hwL2vpnKeepsPublic(const void* pub, const HwRouteL2vpnNode* except, uint32_t lostFamily,
                         const uint8_t* lostAddress16) {
-    for (HwRouteL2vpnNode* e : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) {
-        if (e == except || e->publicNexthop != pub || e->status == hwStatusWait) continue;
+    for (HwRouteL2vpnNode* e = hwRouteL2vpnFirstOn(pub); e != nullptr; e = hwRouteL2vpnNextOn(e)) {
+        if (e == except || e->status == hwStatusWait) continue;
         if (!sameAddress(e, lostFamily, lostAddress16)) return true;
     }
     return false;

@@ -183,11 +183,10 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
     }
     const uint32_t address = arp->nextHop;
     const HwIlmTowards ilmAtAddress{0, address, true};
-    const HwL2vpnTowards l2vpnAtAddress{address};
 
     // 1-6. Withdraw everything that used the old MAC.
     hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteDel);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
+    hwL2vpnEachTo(address, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&arp->tunList);
     changeReleasePending(arp);
     changeWithdrawRoutes(arp);
@@ -205,7 +204,7 @@ int arpAddChanged(HwArpNode* arp, const HwArpNode* r) {
 
     // 9-13. Write everything again.
     hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(address), ilmAtAddress, hwUpdateIlmRouteAdd);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(address, hwUpdateL2vpnAdd);
     hwArpBindNeighbourTunnels(arp);
     changeReaddRoutes(address);
     hwArpEachNexthop6(arp, [](HwRoute6Nexthop* nh) {
@@ -240,12 +239,8 @@ void newReleaseIlm(HwArpNode* arp) {
 // written. Their counts on their public next hops do not move: an entry
 // holds its one count from its add to its delete.
 void newReleaseL2vpn(HwArpNode* arp) {
-    const HwL2vpnTowards mine{arp->nextHop};
-    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
-        e->status = hwStatusIdle;
-        hwRouteL2vpnTablePendDelete(e);
-    });
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(arp->nextHop, hwL2vpnUnwait);
+    hwL2vpnEachTo(arp->nextHop, hwUpdateL2vpnAdd);
 }
 
 // Every path through the neighbour is queued, with the tunnels routed through it.

@@ -154,7 +154,7 @@ int hwArpDel(HwArpNode* request) {
     // 6-10. Dependents.
     hwArpEachNexthop(arp, [arp](HwRouteNexthop* nh) { lostNexthop(arp, nh); });
     hwArpEachNexthop6(arp, lostNexthop6);
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpnTowards{arp->nextHop}, lostL2vpn);
+    hwL2vpnEachTo(arp->nextHop, lostL2vpn);
     hwIlmEachAt<&HwRouteIlmNode::link>(&ghwRoute.ilmList, hwRouteIlmFirstAt(arp->nextHop),
                                        HwIlmTowards{arp->vpnVrfid, arp->nextHop, false}, lostIlm);
     hwRouteTunDestroyAll(&arp->tunList);

@@ -86,6 +86,12 @@ void hwL2vpnWait(HwRouteL2vpnNode* e) {
     e->status = hwStatusWait;
 }
 
+void hwL2vpnUnwait(HwRouteL2vpnNode* e) {
+    if (e->status != hwStatusWait) return;
+    e->status = hwStatusIdle;
+    hwRouteL2vpnTablePendDelete(e);
+}
+
 // Through the tunnels of this far endpoint only, in tunnel list order.
 void hwArpBindNeighbourTunnels(HwArpNode* arp) {
     const uint8_t address[4] = {uint8_t(arp->nextHop >> 24), uint8_t(arp->nextHop >> 16), uint8_t(arp->nextHop >> 8),

@@ -202,12 +202,22 @@ void hwIlmEachAt(HwListLink* head, HwRouteIlmNode* first, const HwIlmTowards& to
 }
 
 // IPv4 layer-2 VPN entries whose remote edge is this address (any VRF).
-struct HwL2vpnTowards {
-    uint32_t address;
-    bool operator()(const HwRouteL2vpnNode* e) const {
-        return e->family == HW_AF_INET && hwAddr4Of(e->nexthopIp) == address;
+// Layer-2 VPN entries towards an address (4 bytes for IPv4), in table order.
+// The body may take the entry off the pend list, not out of the table.
+template <class Fn>
+void hwL2vpnEachTo(uint8_t family, const uint8_t* address, Fn fn) {
+    for (HwRouteL2vpnNode* e = hwRouteL2vpnFirstTo(family, address); e != nullptr;) {
+        HwRouteL2vpnNode* next = hwRouteL2vpnNextTo(e);
+        fn(e);
+        e = next;
     }
-};
+}
+template <class Fn>
+void hwL2vpnEachTo(uint32_t address, Fn fn) {
+    uint8_t a[16];
+    hwAddr4To16(address, a);
+    hwL2vpnEachTo(HW_AF_INET, a, fn);
+}
 
 // IPv4 tunnels whose endpoint is this directly connected neighbour.
 struct HwTunToNeighbour {
@@ -231,6 +241,8 @@ bool hwIlmWaiting(const HwRouteIlmNode* ilm);      // on the ILM pend list
 // (an entry already there stays there once).
 void hwIlmWait(HwRouteIlmNode* ilm);
 void hwL2vpnWait(HwRouteL2vpnNode* e);
+// Off the pend list, when on it (status 3 again idle).
+void hwL2vpnUnwait(HwRouteL2vpnNode* e);
 
 // Bind to the neighbour and write every IPv4 tunnel whose endpoint it is.
 void hwArpBindNeighbourTunnels(HwArpNode* arp);

@@ -191,10 +191,9 @@ int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
         takeInformation(nd, r);
         return hwNd6RetryWrite(nd);
     }
-    const HwL2vpn6Towards l2vpnAtAddress{nd->nextHop};
 
     // Withdraw everything that used the old MAC.
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnDel);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&nd->tunList);
     changeWithdrawRoutes(nd);
     if (hwArpHeld(nd)) {
@@ -207,7 +206,7 @@ int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
     // Rewrite the host entry and everything through it.
     takeInformation(nd, r);
     (void)hwUpdateNd6Add(nd);  // a refusal shows in status and the hardware counters
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, l2vpnAtAddress, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnAdd);
     bindNeighbourTunnels(nd);
     changeReaddRoutes(nd->nextHop);
     return 0;
@@ -219,12 +218,8 @@ int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
 // written; the released ones take back their count on the public next hop
 // (as on the IPv4 side).
 void newReleaseL2vpn(HwNd6Node* nd) {
-    const HwL2vpn6Towards mine{nd->nextHop};
-    hwEachWhere<&HwRouteL2vpnNode::pendLink>(&ghwRoute.l2vpnPendList, mine, [](HwRouteL2vpnNode* e) {
-        e->status = hwStatusIdle;
-        hwRouteL2vpnTablePendDelete(e);
-    });
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, mine, hwUpdateL2vpnAdd);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwL2vpnUnwait);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnAdd);
 }
 
 void newAddRoutes(HwNd6Node* nd) {
@@ -400,7 +395,7 @@ int hwNd6Del(HwNd6Node* request) {
 
     // Dependents.
     hwNd6EachPath(nd, [nd](Nh6* nh) { lostNexthop(nd, nh); });
-    hwEachWhere<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList, HwL2vpn6Towards{nd->nextHop}, lostL2vpn);
+    hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, lostL2vpn);
     hwRouteTunDestroyAll(&nd->tunList);
 
     // Held until the flush has removed the routes that still use it.

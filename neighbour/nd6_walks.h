@@ -32,14 +32,6 @@ void hwNd6EachPathAt(const uint8_t* address, Fn fn) {
     });
 }
 
-// IPv6 layer-2 VPN entries whose remote edge is this address (any VRF).
-struct HwL2vpn6Towards {
-    const uint8_t* address;
-    bool operator()(const HwRouteL2vpnNode* e) const {
-        return e->family == HW_AF_INET6 && std::memcmp(e->nexthopIp, address, 16) == 0;
-    }
-};
-
 // IPv6 tunnels whose endpoint is this directly connected neighbour.
 struct HwTun6ToNeighbour {
     const uint8_t* address;

@@ -94,23 +94,45 @@ HwRouteIlmNode* hwRouteIlmPendFirstAt(uint32_t nextHop) {
 void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* node) {
     if (node == nullptr) return;
     hwListInsertFront(&ghwRoute.l2vpnList, &node->link);
+    ghwIndex.l2vpn.add<HwL2vpnKeyFamily>(node, true);
+    ghwIndex.l2vpnTo.add<HwL2vpnToFamily>(node, true);
+    ghwIndex.l2vpnOn.add<HwL2vpnOnFamily>(node, true);
 }
 
 void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* node) {
     if (node == nullptr) return;
+    ghwIndex.l2vpn.remove<HwL2vpnKeyFamily>(node);
+    ghwIndex.l2vpnTo.remove<HwL2vpnToFamily>(node);
+    ghwIndex.l2vpnOn.remove<HwL2vpnOnFamily>(node);
     hwListRemove(&node->link);
 }
 
 HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* key) {
-    if (key == nullptr) return nullptr;
-    for (HwRouteL2vpnNode* rec : hwListOf<&HwRouteL2vpnNode::link>(&ghwRoute.l2vpnList)) {
-        if (rec->vfiId != key->vfiId || rec->vpnType != key->vpnType || rec->cePort != key->cePort ||
-            rec->ceVid != key->ceVid || rec->family != key->family)
-            continue;
-        if (std::memcmp(rec->nexthopIp, key->nexthopIp, addrBytes(key->family)) != 0) continue;
-        if (rec->txInnerLabel == key->txInnerLabel && rec->rxInnerLabel == key->rxInnerLabel) return rec;
-    }
-    return nullptr;
+    return key == nullptr ? nullptr : ghwIndex.l2vpn.first<HwL2vpnKeyFamily>(key);
+}
+
+HwRouteL2vpnNode* hwRouteL2vpnFirstTo(uint8_t family, const uint8_t* address) {
+    return address == nullptr ? nullptr : ghwIndex.l2vpnTo.first<HwL2vpnToFamily>(HwL2vpnToFamily::Key{family, address});
+}
+HwRouteL2vpnNode* hwRouteL2vpnNextTo(const HwRouteL2vpnNode* e) { return ghwIndex.l2vpnTo.after<HwL2vpnToFamily>(e); }
+
+HwRouteL2vpnNode* hwRouteL2vpnFirstOn(const void* publicNexthop) {
+    return publicNexthop == nullptr ? nullptr : ghwIndex.l2vpnOn.first<HwL2vpnOnFamily>(publicNexthop);
+}
+HwRouteL2vpnNode* hwRouteL2vpnNextOn(const HwRouteL2vpnNode* e) { return ghwIndex.l2vpnOn.after<HwL2vpnOnFamily>(e); }
+
+uint32_t HwL2vpnKeyFamily::hash(Key k) {
+    uint8_t a[16] = {};
+    std::memcpy(a, k->nexthopIp, addrBytes(k->family));
+    uint32_t h = hwSideMix(hwSideMix(10, (uint32_t(k->vfiId) << 16) | (uint32_t(k->vpnType) << 8) | k->family), k->cePort);
+    h = hwSideMix(hwSideMix(hwSideMix(h, k->ceVid), k->txInnerLabel), k->rxInnerLabel);
+    return hwSideMixBytes16(h, a);
+}
+
+bool HwL2vpnKeyFamily::eq(Key a, Key b) {
+    return a->vfiId == b->vfiId && a->vpnType == b->vpnType && a->cePort == b->cePort && a->ceVid == b->ceVid &&
+           a->family == b->family && std::memcmp(a->nexthopIp, b->nexthopIp, addrBytes(b->family)) == 0 &&
+           a->txInnerLabel == b->txInnerLabel && a->rxInnerLabel == b->rxInnerLabel;
 }
 
 void hwRouteL2vpnTablePendAdd(HwRouteL2vpnNode* node) {
@@ -130,17 +152,19 @@ void hwRouteTunTableAdd(HwRouteTunNode* node) {
     if (node == nullptr) return;
     hwListInsertFront(&ghwRoute.tunList, &node->link);
     ghwIndex.tun.add<HwTunToFamily>(node, true);
+    ghwIndex.tunKey.add<HwTunKeyFamily>(node, true);
 }
 
 void hwRouteTunTableDelete(HwRouteTunNode* node) {
     if (node == nullptr) return;
     ghwIndex.tun.remove<HwTunToFamily>(node);
+    ghwIndex.tunKey.remove<HwTunKeyFamily>(node);
     hwListRemove(&node->link);
 }
 
-namespace {
-
-bool sameTunnel(const HwRouteTunNode* a, const HwRouteTunNode* b) {
+// Two tunnels are the same when these fields agree: the route and endpoint
+// families and masks, the id and method, the route and both endpoints.
+bool HwTunKeyFamily::eq(Key a, Key b) {
     if (a->routeFamily != b->routeFamily || a->tunFamily != b->tunFamily) return false;
     if (a->routeMask != b->routeMask || a->nexthopMask != b->nexthopMask) return false;
     if (a->tunId != b->tunId || a->encapsMethod != b->encapsMethod) return false;
@@ -150,14 +174,18 @@ bool sameTunnel(const HwRouteTunNode* a, const HwRouteTunNode* b) {
            std::memcmp(a->nextHopDst, b->nextHopDst, endLen) == 0;
 }
 
-}  // namespace
+uint32_t HwTunKeyFamily::hash(Key k) {
+    uint8_t dest[16] = {}, src[16] = {}, dst[16] = {};
+    std::memcpy(dest, k->dest, addrBytes(k->routeFamily));
+    std::memcpy(src, k->nextHopSrc, addrBytes(k->tunFamily));
+    std::memcpy(dst, k->nextHopDst, addrBytes(k->tunFamily));
+    uint32_t h = hwSideMix(hwSideMix(11, (uint32_t(k->routeFamily) << 16) | k->tunFamily), k->routeMask);
+    h = hwSideMix(hwSideMix(h, k->nexthopMask), (uint32_t(k->tunId) << 8) | k->encapsMethod);
+    return hwSideMixBytes16(hwSideMixBytes16(hwSideMixBytes16(h, dest), src), dst);
+}
 
 HwRouteTunNode* hwRouteTunTableLookup(const HwRouteTunNode* key) {
-    if (key == nullptr) return nullptr;
-    for (HwRouteTunNode* rec : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-        if (sameTunnel(rec, key)) return rec;
-    }
-    return nullptr;
+    return key == nullptr ? nullptr : ghwIndex.tunKey.first<HwTunKeyFamily>(key);
 }
 
 // A tunnel is on at most one entry's list: binding takes it off the old one.

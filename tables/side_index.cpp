@@ -81,7 +81,15 @@ void hwTableIndexInit(HwAllocFn alloc) {
     const bool ilmOk = build(ghwIndex.ilm, &g.ilmPool, HW_ILM_NODE_SIZE, 2, alloc) &&
                        buildGroups(ghwIndex.ilmList, &g.ilmPool, HW_ILM_NODE_SIZE, alloc) &&
                        buildGroups(ghwIndex.ilmPend, &g.ilmPool, HW_ILM_NODE_SIZE, alloc);
-    if (!build(ghwIndex.tun, &g.tunPool, HW_TUN_NODE_SIZE, 2, alloc)) hwListInit(&g.tunPool);
+    // Tunnels and layer-2 VPN entries: a key each, and chains by endpoint and
+    // by public next hop.
+    if (!build(ghwIndex.tun, &g.tunPool, HW_TUN_NODE_SIZE, 2, alloc) ||
+        !build(ghwIndex.tunKey, &g.tunPool, HW_TUN_NODE_SIZE, 2, alloc))
+        hwListInit(&g.tunPool);
+    if (!build(ghwIndex.l2vpn, &g.l2vpnPool, HW_L2VPN_NODE_SIZE, 2, alloc) ||
+        !build(ghwIndex.l2vpnTo, &g.l2vpnPool, HW_L2VPN_NODE_SIZE, 1, alloc) ||
+        !build(ghwIndex.l2vpnOn, &g.l2vpnPool, HW_L2VPN_NODE_SIZE, 1, alloc))
+        hwListInit(&g.l2vpnPool);
     if (!ilmOk) {
         ghwIndex.ilm = HwSideIndex{};
         ghwIndex.ilmList = HwOrderedGroups{};

@@ -297,6 +297,10 @@ struct HwTableIndexes {
     HwOrderedGroups ilmList;  // where an entry goes in the ILM table
     HwOrderedGroups ilmPend;  // where an entry goes on the ILM pend list
     HwSideIndex tun;          // tunnels by (family, far endpoint), tunnel list order
+    HwSideIndex tunKey;       // tunnels by the tunnel table's key
+    HwSideIndex l2vpn;        // layer-2 VPN entries by the table's key
+    HwSideIndex l2vpnTo;      // layer-2 VPN entries by (family, next hop), table order
+    HwSideIndex l2vpnOn;      // layer-2 VPN entries by public next hop, table order
 };
 extern HwTableIndexes ghwIndex;
 
@@ -392,21 +396,57 @@ struct HwIlmAtFamily {
     static bool eq(Key a, Key b) { return a == b; }
 };
 
-// Tunnels by far endpoint: IPv4 endpoints are the first 4 bytes.
-struct HwTunToFamily {
-    using Rec = HwRouteTunNode;
+// Records by far endpoint (a tunnel's, a layer-2 VPN entry's next hop):
+// IPv4 addresses are the first 4 bytes.
+template <class R, uint8_t R::*Family, uint8_t (R::*Address)[16], uint32_t Tag>
+struct HwEndpointFamily {
+    using Rec = R;
     struct Key {
         uint8_t family;
         const uint8_t* address;
     };
-    static Key keyOf(const Rec* r) { return {r->tunFamily, r->nextHopDst}; }
+    static Key keyOf(const Rec* r) { return {r->*Family, r->*Address}; }
     static uint32_t bytes(uint8_t family) { return family == HW_AF_INET ? 4 : 16; }
     static uint32_t hash(const Key& k) {
         uint8_t a[16] = {};
         std::memcpy(a, k.address, bytes(k.family));
-        return hwSideMixBytes16(hwSideMix(9, k.family), a);
+        return hwSideMixBytes16(hwSideMix(Tag, k.family), a);
     }
     static bool eq(const Key& a, const Key& b) {
         return a.family == b.family && std::memcmp(a.address, b.address, bytes(a.family)) == 0;
     }
+};
+using HwTunToFamily = HwEndpointFamily<HwRouteTunNode, &HwRouteTunNode::tunFamily, &HwRouteTunNode::nextHopDst, 9>;
+using HwL2vpnToFamily =
+    HwEndpointFamily<HwRouteL2vpnNode, &HwRouteL2vpnNode::family, &HwRouteL2vpnNode::nexthopIp, 10>;
+
+// Tunnels by the fields that tell two tunnels apart (the lookup key); a
+// record or a request stands for its own key.
+struct HwTunKeyFamily {
+    using Rec = HwRouteTunNode;
+    using Key = const HwRouteTunNode*;
+    static Key keyOf(const Rec* r) { return r; }
+    static uint32_t hash(Key k);
+    static bool eq(Key a, Key b);
+};
+
+// Layer-2 VPN entries by the table's key, as for tunnels.
+struct HwL2vpnKeyFamily {
+    using Rec = HwRouteL2vpnNode;
+    using Key = const HwRouteL2vpnNode*;
+    static Key keyOf(const Rec* r) { return r; }
+    static uint32_t hash(Key k);
+    static bool eq(Key a, Key b);
+};
+
+// Layer-2 VPN entries by the public next hop they hold (fixed while linked).
+struct HwL2vpnOnFamily {
+    using Rec = HwRouteL2vpnNode;
+    using Key = const void*;
+    static Key keyOf(const Rec* r) { return r->publicNexthop; }
+    static uint32_t hash(Key k) {
+        const auto p = static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(k));
+        return hwSideMix(hwSideMix(12, uint32_t(p)), uint32_t(p >> 32));
+    }
+    static bool eq(Key a, Key b) { return a == b; }
 };

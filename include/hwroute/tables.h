@@ -117,6 +117,12 @@ HwRouteTunNode* hwRouteTunNextTo(const HwRouteTunNode* tun);
 void hwRouteL2vpnTableAdd(HwRouteL2vpnNode* node);
 void hwRouteL2vpnTableDelete(HwRouteL2vpnNode* node);
 HwRouteL2vpnNode* hwRouteL2vpnTableLookup(const HwRouteL2vpnNode* key);
+// Layer-2 VPN entries towards `address` (4 bytes for IPv4) / holding a public
+// next hop, in table order.
+HwRouteL2vpnNode* hwRouteL2vpnFirstTo(uint8_t family, const uint8_t* address);
+HwRouteL2vpnNode* hwRouteL2vpnNextTo(const HwRouteL2vpnNode* e);
+HwRouteL2vpnNode* hwRouteL2vpnFirstOn(const void* publicNexthop);
+HwRouteL2vpnNode* hwRouteL2vpnNextOn(const HwRouteL2vpnNode* e);
 void hwRouteL2vpnTablePendAdd(HwRouteL2vpnNode* node);
 void hwRouteL2vpnTablePendDelete(HwRouteL2vpnNode* node);
 void hwRouteTunTableAdd(HwRouteTunNode* node);

@@ -198,6 +198,25 @@ TEST_F(Route6Test, IPv4NexthopWithoutResolvedNeighbourSendsNothing) {
     EXPECT_FALSE(find(p)->flag & NH_HW_OK);
 }
 
+// A refused single-path write is written again by a later pass, once the
+// platform takes it.
+TEST_F(Route6Test, RefusedIPv4NexthopWriteIsRetried) {
+    HwArpNode arp = arpReq("10.9.0.2");
+    ASSERT_EQ(hwArpAdd(&arp), 0);
+    platformConfig(R"({"hardware": {"refuse": [{"objectId": 339, "fromCall": 1, "count": 1}]}})");
+    const Path6 p{.gw = "10.9.0.2", .af = 2};
+    ASSERT_EQ(add(p), 0);
+    EXPECT_FALSE(find(p)->flag & NH_HW_OK);
+    simClearHwCalls();
+    for (int pass = 0; pass < 3; ++pass) hwRouteUpdate();
+    ASSERT_EQ(count6(), 1u);
+    EXPECT_EQ(last6()[94], 1);  // the path's add
+    EXPECT_EQ(beRead32(&last6()[40]), ip4("10.9.0.2"));
+    EXPECT_TRUE(find(p)->flag & NH_HW_OK);
+    EXPECT_EQ(ghwRoute.hwOkRoute6Cnt, 1u);
+    EXPECT_EQ(ghwRoute.abnRecoveredCnt, 1u);
+}
+
 // The per-pass probe: the newest pending next hop of each bucket gets one
 // ICMPv6 echo request with its VRF after the address record; a next hop on
 // a down interface gets none.
