@@ -9,6 +9,9 @@
 // Then N layer-2 VPN entries towards the resolved next hop: added, rewritten
 // by a MAC change of the neighbour, deleted.
 //
+// Then N routes through the resolved next hop added beside 0 and 1000
+// tunnels routed through covering destinations (none covered by them).
+//
 //   mpls_bench [N ...]            default: 1000 10000
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_msgs.h"
 #include "hwroute/frame.h"
 #include "hwroute/global.h"
 #include "hwroute/hardware.h"
@@ -28,6 +32,7 @@
 #include "hwroute/mpls.h"
 #include "hwroute/neighbour.h"
 #include "hwroute/route.h"
+#include "hwroute/tables.h"
 #include "sim.h"
 
 namespace {
@@ -36,6 +41,7 @@ constexpr uint32_t kEthUnit = 6;
 constexpr uint8_t kGw[4] = {10, 0, 0, 2};
 constexpr uint32_t kGateway = 0x0a000002;
 constexpr int kMsgLen = 128;
+constexpr uint16_t kRouteAdd = 24;
 
 void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
@@ -198,6 +204,28 @@ void runL2vpn(uint32_t n) {
     std::fflush(stdout);
 }
 
+void runTunnels(uint32_t n, uint32_t tunnels) {
+    hwRouteStateInit(int32_t(n + 16), 64, 64, 8, 16, 1, int32_t(tunnels + 1), std::calloc);
+    HwArpNode arp = neighbour();
+    hwArpAdd(&arp);
+    for (uint32_t i = 0; i < tunnels; ++i) {
+        HwRouteTunNode* t = hwRouteTunNodeAlloc();
+        t->tunFamily = HW_AF_INET;
+        t->tunId = uint16_t(i);
+        t->dstType = 2;
+        t->nextHopDst[0] = 192, t->nextHopDst[1] = 168, t->nextHopDst[2] = uint8_t(i >> 8), t->nextHopDst[3] = uint8_t(i);
+        hwRouteTunTableAdd(t);
+    }
+    uint8_t b[64];
+    const double add = perItem(n, [&] {
+        for (uint32_t i = 0; i < n; ++i)
+            hwRtnotifyRecv(b, bench::routeDatagram(b, kRouteAdd, 0xac000000u + (i << 8), kGateway, kEthUnit));
+        flushAll();
+    });
+    std::printf("%7u  route add beside %4u tunnels %7.2f us  in hw %u\n", n, tunnels, add, ghwRoute.hwOkRouteCnt);
+    std::fflush(stdout);
+}
+
 template <class Fn>
 void inChild(Fn fn) {
     const pid_t pid = fork();
@@ -226,5 +254,7 @@ int main(int argc, char** argv) {
     hwPingSetTransport(dropProbe);
     for (uint32_t n : sizes) inChild([n] { run(n); });
     for (uint32_t n : sizes) inChild([n] { runL2vpn(n); });
+    for (uint32_t n : sizes)
+        for (uint32_t tunnels : {0u, 1000u}) inChild([n, tunnels] { runTunnels(n, tunnels); });
     return 0;
 }

@@ -104,12 +104,7 @@ void hwArpBindNeighbourTunnels(HwArpNode* arp) {
     }
 }
 
-void hwArpBindRouteTunnels(HwRouteDest* dest) {
-    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTunIntoDest{dest}, [dest](HwRouteTunNode* t) {
-        hwRouteTunBind(t, &dest->tunList, dest);
-        hwUpdateTunAdd(t);
-    });
-}
+void hwArpBindRouteTunnels(HwRouteDest* dest) { hwRouteTunAttach(dest); }
 
 void hwTunWithdrawAll(HwListLink* entryTunList) {
     if (entryTunList->next == nullptr) return;  // a list head nobody has initialised yet is empty

@@ -170,14 +170,6 @@ void hwNd6EachNexthop(const HwNd6Node* nd6, Fn fn) {
 
 // ---- ILM, layer-2 VPN and tunnel lists -------------------------------------
 
-// Records of a list for which `pred` holds. The body may unlink the record
-// from this list.
-template <auto Link, class Pred, class Fn>
-void hwEachWhere(HwListLink* head, Pred pred, Fn fn) {
-    for (auto* rec : hwListOf<Link>(head))
-        if (pred(rec)) fn(rec);
-}
-
 // ILM entries towards an address; `anyVrf` leaves the VRF out of the match.
 struct HwIlmTowards {
     uint32_t vrf;
@@ -224,14 +216,6 @@ struct HwTunToNeighbour {
     uint32_t address;
     bool operator()(const HwRouteTunNode* t) const {
         return t->tunFamily == HW_AF_INET && t->dstType == 1 && hwAddr4Of(t->nextHopDst) == address;
-    }
-};
-
-// IPv4 tunnels routed through a destination that covers their endpoint.
-struct HwTunIntoDest {
-    const HwRouteDest* dest;
-    bool operator()(const HwRouteTunNode* t) const {
-        return t->tunFamily == HW_AF_INET && t->dstType == 2 && (hwAddr4Of(t->nextHopDst) & dest->mask) == dest->destIp;
     }
 };
 

@@ -131,12 +131,7 @@ void bindNeighbourTunnels(HwNd6Node* nd) {
     }
 }
 
-void bindRouteTunnels(HwRoute6Dest* dest) {
-    hwEachWhere<&HwRouteTunNode::link>(&ghwRoute.tunList, HwTun6IntoDest{dest}, [dest](HwRouteTunNode* t) {
-        hwRouteTunBind(t, &dest->tunList, dest);
-        hwUpdateTunAdd(t);
-    });
-}
+void bindRouteTunnels(HwRoute6Dest* dest) { hwRouteTunAttach(dest); }
 
 void changeWithdrawRoutes(HwNd6Node* nd) {
     hwNd6EachPendingPath(nd, [](Nh6* nh) {

@@ -39,12 +39,3 @@ struct HwTun6ToNeighbour {
         return t->tunFamily == HW_AF_INET6 && t->dstType == 1 && std::memcmp(t->nextHopDst, address, 16) == 0;
     }
 };
-
-// IPv6 tunnels routed through a destination whose prefix covers their endpoint.
-struct HwTun6IntoDest {
-    const HwRoute6Dest* dest;
-    bool operator()(const HwRouteTunNode* t) const {
-        return t->tunFamily == HW_AF_INET6 && t->dstType == 2 &&
-               hwRouteIp6AddrMatch(dest->destIpAddr, t->nextHopDst, dest->prefixLen) == 0;
-    }
-};

@@ -162,16 +162,6 @@ bool arpKnown(const Nh6* nh) {
     return false;
 }
 
-// IPv6 tunnels whose far end this destination covers are carried by it from now on.
-void tunnelsAttach(HwRoute6Dest* dest) {
-    for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-        if (tun->tunFamily != HW_AF_INET6 || tun->dstType != 2) continue;
-        if (hwRouteIp6AddrMatch(dest->destIpAddr, tun->nextHopDst, dest->prefixLen) != 0) continue;
-        hwRouteTunBind(tun, &dest->tunList, dest);
-        hwUpdateTunAdd(tun);
-    }
-}
-
 int neighbourKnownAdd(HwRoute6Dest* dest, Nh6* nh, const Nh6* request) {
     ++ghwRoute.rt6AddNormalCnt;
     LOG("[hwRoute6RouteAdd]=>nextHop mac exist,notify route to hardware.");
@@ -191,7 +181,7 @@ int neighbourKnownAdd(HwRoute6Dest* dest, Nh6* nh, const Nh6* request) {
     }
     hwRoute6IndirectRtAdd(dest);
     hwRoute6PublicTake(nh, NH_HOLDS_PUBLIC_ARP);
-    tunnelsAttach(dest);
+    hwRouteTunAttach(dest);  // the tunnels whose far end it covers are carried by it from now on
     return 0;
 }
 

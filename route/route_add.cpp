@@ -15,11 +15,6 @@ namespace {
 
 #define ADD_LOG(...) hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, __VA_ARGS__)
 
-// IPv4 address in the first four bytes of a 16-byte address field, first octet first.
-uint32_t ip4At(const uint8_t* bytes) {
-    return (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
-}
-
 bool addRequestValid(const HwRouteDest* dest, const HwRouteNexthop* nh) {
     if (nh->nextHop == 0 || nh->ifUnit == 0) return false;
     // A default route is fine, but a connected or local route always has a prefix.
@@ -133,16 +128,6 @@ bool neighbourKnown(const HwRouteNexthop* nh) {
     return false;
 }
 
-// IPv4 tunnels whose far end this destination covers are carried by it from now on.
-void tunnelsAttach(HwRouteDest* dest) {
-    for (HwRouteTunNode* tun : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-        if (tun->tunFamily != HW_AF_INET || tun->dstType != 2) continue;
-        if ((ip4At(tun->nextHopDst) & dest->mask) != dest->destIp) continue;
-        hwRouteTunBind(tun, &dest->tunList, dest);
-        hwUpdateTunAdd(tun);
-    }
-}
-
 // Step 8: the neighbour is known, the path can be programmed.
 int neighbourKnownAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNexthop* request) {
     ADD_LOG("[hwRouteRouteAdd]=>nextHop mac exist,notify route to hardware.");
@@ -166,7 +151,7 @@ int neighbourKnownAdd(HwRouteDest* dest, HwRouteNexthop* nh, const HwRouteNextho
     }
     hwRouteIndirectRtAdd(dest);
     hwRoutePublicTake(nh, NH_HOLDS_PUBLIC_ARP);
-    tunnelsAttach(dest);
+    hwRouteTunAttach(dest);  // the tunnels whose far end it covers are carried by it from now on
     return 0;
 }
 

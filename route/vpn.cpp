@@ -478,70 +478,70 @@ int vpnAdd(typename T::Dest* destReq, typename T::Nh* req, uint32_t family, void
 
 // ---- Delete ---------------------------------------------------------------------
 
+// Steps 1-3: the stored path whose first label matches the request (EXP,
+// bottom and TTL bits do not count), or null with the error counted.
 template <class T>
-int vpnDel(typename T::Dest* destReq, typename T::Nh* req) {
+typename T::Nh* delFind(typename T::Dest* destReq, typename T::Nh* req, typename T::Dest** dest) {
     const typename T::Counters c;
-    // 1. Validation.
     if (destReq == nullptr || req == nullptr || T::nextHopMissing(req)) {
         bump(c.delParamErr);
         if (destReq != nullptr && req != nullptr) T::printInvalid(destReq, req);
         VPN_LOG("[%s]=>ERROR:receive invalid message.", T::delFn);
-        return -1;
+        return nullptr;
     }
-    // 2. Lookups.
     typename T::Dest* d = T::destLookup(destReq);
     if (d == nullptr) {
         bump(c.delNoDest);
         VPN_LOG("[%s]=>ERROR:no found dest entry.", T::delFn);
-        return -1;
+        return nullptr;
     }
     typename T::Nh* nh = T::nhLookup(d, req);
     if (nh == nullptr) {
         bump(c.delNoNexthop);
         VPN_LOG("[%s]=>ERROR:no found nexthop entry.", T::delFn);
-        return -1;
+        return nullptr;
     }
-    // 3. The first label's value must match; EXP, bottom and TTL bits do not count.
     if ((req->label1 >> kLabelShift) != (nh->label1 >> kLabelShift)) {
         bump(c.delNoVpn);
         VPN_LOG("[%s]=>ERROR:no found VPN label entry.", T::delFn);
-        return -1;
+        return nullptr;
     }
-    // 4. Found.
-    nh->extFlag |= req->extFlag;
-    T::logDel(d, nh);
-    T::printLabels(nh);
-    bump(c.del);
-    // 5. Delete again.
-    if (nh->flag & NH_VPN_DELETED) {
-        bump(c.delAgain);
-        VPN_LOG("[%s]=>ERROR:vpn entry delete again.", T::delFn);
-        return -1;
-    }
-    // 6. The label part is in hardware.
-    if ((nh->flag & NH_VPN) && !(nh->flag & NH_NEIGH_LOST)) {
-        if (nh->privateMplsRefCnt != 0) {
-            bump(c.delPrivateRef);
-            VPN_LOG("[%s]=>privateMplsRefCnt is %d public vpn can not delete.", T::delFn, int(nh->privateMplsRefCnt));
-            nh->flag |= NH_WAIT_PRIVATE_VPN;
-            return 0;
-        }
-        if (nh->l2vpnRefCnt != 0) {
-            bump(c.delL2vpnRef);
-            VPN_LOG("[%s]=>l2vpnRefCnt is %d public vpn can not delete.", T::delFn, int(nh->l2vpnRefCnt));
-            nh->flag |= NH_WAIT_L2VPN_VPN;
-            return 0;
-        }
-        nh->flag |= NH_VPN_DELETED;
-        bump(c.delNormal);
-        if (!d->readyState) {
-            bump(c.delReadyAdd);
-            T::readyAppend(d);
-        }
-        publicRelease(nh, NH_HOLDS_PUBLIC_MPLS, T::cascade);
+    *dest = d;
+    return nh;
+}
+
+// Step 6: the label part is in hardware. Users of the path's labels (private
+// paths, pseudowires) make the delete wait for them; otherwise the flush
+// takes the labels out.
+template <class T>
+int delInHardware(typename T::Dest* d, typename T::Nh* nh) {
+    const typename T::Counters c;
+    if (nh->privateMplsRefCnt != 0) {
+        bump(c.delPrivateRef);
+        VPN_LOG("[%s]=>privateMplsRefCnt is %d public vpn can not delete.", T::delFn, int(nh->privateMplsRefCnt));
+        nh->flag |= NH_WAIT_PRIVATE_VPN;
         return 0;
     }
-    // 7. Not in hardware: finished by the neighbour logic, or dropped now.
+    if (nh->l2vpnRefCnt != 0) {
+        bump(c.delL2vpnRef);
+        VPN_LOG("[%s]=>l2vpnRefCnt is %d public vpn can not delete.", T::delFn, int(nh->l2vpnRefCnt));
+        nh->flag |= NH_WAIT_L2VPN_VPN;
+        return 0;
+    }
+    nh->flag |= NH_VPN_DELETED;
+    bump(c.delNormal);
+    if (!d->readyState) {
+        bump(c.delReadyAdd);
+        T::readyAppend(d);
+    }
+    publicRelease(nh, NH_HOLDS_PUBLIC_MPLS, T::cascade);
+    return 0;
+}
+
+// Step 7: not in hardware: finished by the neighbour logic, or dropped now.
+template <class T>
+int delNotInHardware(typename T::Nh* nh) {
+    const typename T::Counters c;
     VPN_LOG("[%s]=>vpn is not normal flag=%#x.", T::delFn, nh->flag);
     bump(c.delNoSucess);
     if (nh->flag & NH_OP_VPN_ADD) {
@@ -560,6 +560,27 @@ int vpnDel(typename T::Dest* destReq, typename T::Nh* req) {
     // goes too, or the public route's own label delete would wait for ever.
     publicRelease(nh, NH_HOLDS_PUBLIC_MPLS, T::cascade);
     return 0;
+}
+
+template <class T>
+int vpnDel(typename T::Dest* destReq, typename T::Nh* req) {
+    const typename T::Counters c;
+    typename T::Dest* d = nullptr;
+    typename T::Nh* nh = delFind<T>(destReq, req, &d);
+    if (nh == nullptr) return -1;
+    // 4. Found.
+    nh->extFlag |= req->extFlag;
+    T::logDel(d, nh);
+    T::printLabels(nh);
+    bump(c.del);
+    // 5. Delete again.
+    if (nh->flag & NH_VPN_DELETED) {
+        bump(c.delAgain);
+        VPN_LOG("[%s]=>ERROR:vpn entry delete again.", T::delFn);
+        return -1;
+    }
+    if ((nh->flag & NH_VPN) && !(nh->flag & NH_NEIGH_LOST)) return delInHardware<T>(d, nh);
+    return delNotInHardware<T>(nh);
 }
 
 }  // namespace

@@ -153,12 +153,14 @@ void hwRouteTunTableAdd(HwRouteTunNode* node) {
     hwListInsertFront(&ghwRoute.tunList, &node->link);
     ghwIndex.tun.add<HwTunToFamily>(node, true);
     ghwIndex.tunKey.add<HwTunKeyFamily>(node, true);
+    hwTunCoverAdd(node);
 }
 
 void hwRouteTunTableDelete(HwRouteTunNode* node) {
     if (node == nullptr) return;
     ghwIndex.tun.remove<HwTunToFamily>(node);
     ghwIndex.tunKey.remove<HwTunKeyFamily>(node);
+    hwTunCoverRemove(node);
     hwListRemove(&node->link);
 }
 

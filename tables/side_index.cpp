@@ -86,6 +86,7 @@ void hwTableIndexInit(HwAllocFn alloc) {
     if (!build(ghwIndex.tun, &g.tunPool, HW_TUN_NODE_SIZE, 2, alloc) ||
         !build(ghwIndex.tunKey, &g.tunPool, HW_TUN_NODE_SIZE, 2, alloc))
         hwListInit(&g.tunPool);
+    hwTunCoverInit(alloc);
     if (!build(ghwIndex.l2vpn, &g.l2vpnPool, HW_L2VPN_NODE_SIZE, 2, alloc) ||
         !build(ghwIndex.l2vpnTo, &g.l2vpnPool, HW_L2VPN_NODE_SIZE, 1, alloc) ||
         !build(ghwIndex.l2vpnOn, &g.l2vpnPool, HW_L2VPN_NODE_SIZE, 1, alloc))

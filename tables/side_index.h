@@ -304,6 +304,12 @@ struct HwTableIndexes {
 };
 extern HwTableIndexes ghwIndex;
 
+// Tunnels by far endpoint in address order (tun_cover.cpp), built after the
+// tunnel index and kept by the tunnel table's add and delete.
+void hwTunCoverInit(HwAllocFn alloc);
+void hwTunCoverAdd(const HwRouteTunNode* tun);
+void hwTunCoverRemove(const HwRouteTunNode* tun);
+
 // ---- Families ---------------------------------------------------------------
 
 #include <cstring>

@@ -125,6 +125,14 @@ HwRouteL2vpnNode* hwRouteL2vpnFirstOn(const void* publicNexthop);
 HwRouteL2vpnNode* hwRouteL2vpnNextOn(const HwRouteL2vpnNode* e);
 void hwRouteL2vpnTablePendAdd(HwRouteL2vpnNode* node);
 void hwRouteL2vpnTablePendDelete(HwRouteL2vpnNode* node);
+// Tunnels whose far endpoint lies between `low` and `high` (4 bytes for
+// IPv4), newest first as on the tunnel list; the array stays valid until the
+// next call.
+uint32_t hwRouteTunCovered(uint8_t family, const uint8_t* low, const uint8_t* high, HwRouteTunNode* const** tunnels);
+// The tunnels routed through a destination (dstType 2) whose far end `dest`
+// covers are bound to it and written, newest first.
+void hwRouteTunAttach(HwRouteDest* dest);
+void hwRouteTunAttach(HwRoute6Dest* dest);
 void hwRouteTunTableAdd(HwRouteTunNode* node);
 void hwRouteTunTableDelete(HwRouteTunNode* node);
 HwRouteTunNode* hwRouteTunTableLookup(const HwRouteTunNode* key);

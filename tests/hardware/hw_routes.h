@@ -3,11 +3,11 @@
 // and helpers to read route entries back from the hardware calls.
 #pragma once
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "builders.h"
 #include "hwroute/bewriter.h"
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
@@ -39,44 +39,19 @@ protected:
 
     // Destinations and neighbours are all in VRF 3.
     HwRouteDest* dest(const char* ip, const char* mask = "255.255.0.0") {
-        HwRouteDest* d = hwRouteDestNodeAlloc();
-        d->vrfId = 3;
-        d->destIp = ip4(ip);
-        d->mask = ip4(mask);
-        hwListInit(&d->tunList);
-        hwListInit(&d->nhopList);
-        hwRouteDestTableAdd(d);
-        return d;
+        return addDest(3, ip, __builtin_popcount(ip4(mask)));
     }
 
     HwRouteNexthop* path(HwRouteDest* d, const char* via, uint32_t flag, uint8_t weight = 1, uint8_t proto = 9) {
-        HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
-        n->nVrfId = d->vrfId;
+        HwRouteNexthop* n = addNexthop(d, via, proto, weight);
         n->ifUnit = kEth;
-        n->nextHop = ip4(via);
-        n->protoId = proto;
-        n->weight = weight;
         n->ifState = 1;
         n->flag = flag;
-        hwRouteNexthopTableAdd(d, n);
-        n->pDestEntry = d;
         return n;
     }
 
     // A neighbour in hardware on port 7; its MAC is 00:11:22:33:44:<last octet>.
-    HwArpNode* arp(const char* ip) {
-        HwArpNode* a = hwArpNodeAlloc();
-        a->vpnVrfid = 3;
-        a->nextHop = ip4(ip);
-        a->ifUnit = kEth;
-        a->outPort = 7;
-        std::memcpy(a->mac, "\x00\x11\x22\x33\x44", 5);
-        a->mac[5] = uint8_t(a->nextHop & 0xff);
-        a->status = hwStatusOk;
-        hwListInit(&a->tunList);
-        hwArpTableAdd(a);
-        return a;
-    }
+    HwArpNode* arp(const char* ip) { return addArp(3, ip, kEth, 7, uint8_t(ip4(ip) & 0xff), hwStatusOk); }
 
     // A path through a neighbour of its own.
     HwRouteNexthop* linked(HwRouteDest* d, const char* via, uint32_t flag, uint8_t weight = 1) {
@@ -104,11 +79,6 @@ protected:
         return std::vector<uint8_t>(buf, buf + len);
     }
 };
-
-inline void expectBytes(const std::vector<uint8_t>& actual, const std::string& expectedHex) {
-    const std::vector<uint8_t> expected = hexBytes(expectedHex);
-    EXPECT_EQ(actual, expected) << "actual:\n" << hexDump(actual) << "\nexpected:\n" << hexDump(expected);
-}
 
 // (last octet of the next hop, op) of each next-hop record of an IPv4 entry.
 using Ops = std::vector<std::pair<int, int>>;

@@ -24,15 +24,9 @@ protected:
             "3": {"endType": 6, "operState": 1, "port": 2, "vlan": 0, "mac": "02:00:00:00:00:03"},
             "5": {"endType": 6, "operState": 1, "port": 3, "vlan": 10, "mac": "02:00:00:00:00:05"}}})";
 
-    // Deliver in a buffer of exactly the datagram's size, so that a read
-    // past the received bytes is seen by the address sanitizer.
-    static void deliver(const std::vector<uint8_t>& bytes) {
-        std::vector<uint8_t> exact(bytes);
-        exact.shrink_to_fit();
-        EXPECT_EQ(hwRtnotifyRecv(exact.empty() ? nullptr : exact.data(), static_cast<int>(exact.size())), 0);
-    }
-    template <class Built>
-    static void deliver(const Built& built) { deliver(built.bytes()); }
+    // A datagram, message or bytes into the intake, which must take it.
+    template <class In>
+    static void deliver(const In& in) { EXPECT_EQ(nlDeliver(in), 0); }
 
     // The full text of the first captured line containing `key`, without the prefix.
     std::string lineWith(const std::string& key) const {

@@ -7,14 +7,17 @@
 
 using NeighMsg = IntakeTest;
 
-TEST_F(NeighMsg, MessageFillsTheRequestFromHeadAndAttributes) {
+// The second carries no MAC: it must not take the first one's.
+TEST_F(NeighMsg, MessageFillsAClearedRequestFromHeadAndAttributes) {
     deliver(NlDatagram{
         nlNeigh({.family = 2, .ifindex = 7, .dst = "10.0.0.1", .mac = "00:11:22:33:44:55", .port = 3, .vrf = 4}),
+        nlNeigh({.ifindex = 5, .dst = "10.9.9.2"}),
         nlNeigh({.family = 10, .ifindex = 5, .dst = "fe80::1", .mac = "00:aa:bb:cc:dd:ee", .port = 2, .vrf = 1}),
         nlNeigh({.family = 7, .ifindex = 5, .dst = "10.0.0.2"})});
     EXPECT_TRUE(logged("=>ifUnit=7,subIfUnit=7,dest=0xa000001,macstr=00:11:22:33:44:55,outPort=3,vpnVrfid=4"));
     EXPECT_TRUE(logged("=>ifUnit=5,subIfUnit=5,dest=fe80::1,macstr=00:aa:bb:cc:dd:ee,outPort=2,vpnVrfid=1"));
-    EXPECT_EQ(logCount("macstr="), 2) << "another family is not decoded";
+    EXPECT_TRUE(logged("dest=0xa090902,macstr=00:00:00:00:00:00"));
+    EXPECT_EQ(logCount("macstr="), 3) << "another family is not decoded";
     HwArpNode* node = hwArpFind(4, ip4("10.0.0.1"));
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->mac[5], 0x55);

@@ -7,16 +7,20 @@
 
 using RouteMsg = IntakeTest;
 
-TEST_F(RouteMsg, Ipv4AndIpv6RoutesDecode) {
+// The second IPv4 route carries no gateway, weight or VRF: it must not take the first one's.
+TEST_F(RouteMsg, Ipv4AndIpv6RoutesDecodeEachFromAClearedRequest) {
     deliver(NlDatagram{nlRoute({.prefixLen = 24, .protocol = 11, .flags = 0x10, .dst = "10.1.2.0",
                                 .gateway = "10.9.9.1", .oif = 5, .weight = 3, .vrf = 7}),
+                       nlRoute({.prefixLen = 16, .protocol = 11, .dst = "10.2.0.0"}),
                        nlRoute({.family = 10, .prefixLen = 64, .protocol = 11, .dst = "2001:db8:1::",
                                 .gateway = "fe80::1", .oif = 5, .weight = 0x102, .vrf = 3}),
                        nlRoute({.family = 7, .prefixLen = 24, .dst = "10.1.2.0"})});
     EXPECT_TRUE(logged("=>vrfId=7,dest=0xa010200,mask=0xffffff00,gateway=0xa090901,ifUnit=5,proto=11,weight=3,"
                        "routeFlag=0x10,nVrfId=7"));
     EXPECT_TRUE(logged("dest=2001:db8:1::,prefixLen=64,nextHop=fe80::1,proto=11,weight=2,vrfId=3"));
-    EXPECT_EQ(logCount("=>vrfId="), 2) << "another family is not decoded";
+    EXPECT_TRUE(logged("=>vrfId=0,dest=0xa020000,mask=0xffff0000,gateway=0,ifUnit=0,proto=11,weight=0,routeFlag=0,"
+                       "nVrfId=0"));
+    EXPECT_EQ(logCount("=>vrfId="), 3) << "another family is not decoded";
 }
 
 TEST_F(RouteMsg, AttributesDecodeOrAreAbsent) {

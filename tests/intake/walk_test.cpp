@@ -93,17 +93,3 @@ TEST_F(Walk, RandomDatagramsAreWalkedSafely) {
     }
     EXPECT_GT(decoded, 2000) << "the generator must reach the decoders";
 }
-
-TEST_F(Walk, RequestsAreClearedBeforeEveryMessage) {
-    // The second route carries no gateway, weight or VRF: it must not take
-    // the first one's.
-    deliver(NlDatagram{nlRoute({.prefixLen = 24, .protocol = 11, .dst = "10.1.0.0", .gateway = "10.9.9.1", .oif = 5,
-                                .weight = 7, .vrf = 3}),
-                       nlRoute({.prefixLen = 16, .protocol = 11, .dst = "10.2.0.0"})});
-    EXPECT_TRUE(logged("=>vrfId=0,dest=0xa020000,mask=0xffff0000,gateway=0,ifUnit=0,proto=11,weight=0,routeFlag=0,"
-                       "nVrfId=0"));
-    // Neighbours: a MAC of the first message does not reach the second.
-    deliver(NlDatagram{nlNeigh({.ifindex = 5, .dst = "10.9.9.1", .mac = "00:11:22:33:44:55"}),
-                       nlNeigh({.ifindex = 5, .dst = "10.9.9.2"})});
-    EXPECT_TRUE(logged("dest=0xa090902,macstr=00:00:00:00:00:00"));
-}

@@ -8,7 +8,7 @@
 #include "hwroute/global.h"
 #include "hwroute/management.h"
 #include "hwroute/tables.h"
-#include "hwtest.h"
+#include "builders.h"
 #include "nm_test_util.h"
 
 namespace {
@@ -39,28 +39,12 @@ protected:
     static std::string show(int32_t section, int32_t limit) {
         return capturedStdout([&] { activeShow(section, limit); });
     }
-    template <class Dest>
-    static Dest* dest(Dest* d, void (*add)(Dest*)) {
-        hwListInit(&d->nhopList);
-        hwListInit(&d->tunList);
-        add(d);
-        return d;
-    }
-    static HwRouteDest* dest4(uint32_t ip) {
-        HwRouteDest* d = hwRouteDestNodeAlloc();
-        d->vrfId = 3, d->destIp = ip, d->mask = ip4("255.255.0.0");
-        return dest(d, hwRouteDestTableAdd);
-    }
-    static HwRoute6Dest* dest6(const char* text) {
-        HwRoute6Dest* d = hwRoute6DestNodeAlloc();
-        inet_pton(AF_INET6, text, d->destIpAddr);
-        d->prefixLen = 32;
-        return dest(d, hwRoute6DestTableAdd);
-    }
+    static HwRouteDest* dest4(const std::string& ip) { return addDest(3, ip.c_str(), 16); }
+    static HwRoute6Dest* dest6(const char* text) { return addDest6(0, text, 32); }
 };
 
 TEST_F(Dumps, MenuAloneOrWithAnEmptySection) {
-    dest4(ip4("10.1.0.0"));
+    dest4("10.1.0.0");
     for (int32_t selector : {0, 17, -1}) EXPECT_EQ(show(selector, 0), MENU) << selector;
     EXPECT_EQ(show(9, 0), std::string(MENU) + "\n\r [9]activeShow all ipv4 arp table show :\n\r" +
                               "\n\r num   --nextHop        --mac              --ifUnit--subIfUnit--outPort--vpnVrfid--"
@@ -68,7 +52,7 @@ TEST_F(Dumps, MenuAloneOrWithAnEmptySection) {
 }
 
 TEST_F(Dumps, DestinationLimitEndsTheWholeDump) {
-    for (uint32_t i = 0; i < 10; ++i) dest4(ip4("10.0.0.0") + (i << 16));
+    for (uint32_t i = 0; i < 10; ++i) dest4("10." + std::to_string(i) + ".0.0");
     const std::string nested = "\n\r               nhopNum--";
     EXPECT_EQ(occurrences(show(1, 5), nested), 5);
     EXPECT_EQ(occurrences(show(1, 0), nested), 10) << "0: no limit";
@@ -82,7 +66,7 @@ TEST_F(Dumps, DestinationLimitEndsTheWholeDump) {
 // One record of each kind in its section: the row start and the fields whose
 // formatting is not plain decimal (addresses, MAC, label parts, hex flags).
 TEST_F(Dumps, EachRecordKindPrintsItsRow) {
-    HwRouteDest* d = dest4(ip4("10.1.0.0"));
+    HwRouteDest* d = dest4("10.1.0.0");
     HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
     n->nextHop = ip4("10.1.0.1"), n->pDestEntry = d, n->label1 = (100u << 12) | 0x1FF;
     memcpy(n->srcMac, MAC, 6);
@@ -127,14 +111,6 @@ TEST_F(Dumps, EachRecordKindPrintsItsRow) {
     }
 }
 
-TEST_F(Dumps, CounterSummaryEndsWithTheNd6Line) {
-    ghwRoute.hwOkNd6Cnt = 4;
-    ghwRoute.hwErrNd6Cnt = 1;
-    const std::string out = capturedStdout([] { routeCount(0); });
-    EXPECT_TRUE(out.ends_with("\n\r hardware ok nd6Cnt : 4,hardware error nd6Cnt : 1 \n\r ")) << out;
-    EXPECT_EQ(out.find("verbose information"), std::string::npos);
-}
-
 // The labels are written out here, not taken from the counter list, so a
 // counter printed under another counter's label is caught.
 TEST_F(Dumps, CountersArePrintedUnderTheirOwnLabels) {
@@ -158,6 +134,11 @@ TEST_F(Dumps, CountersArePrintedUnderTheirOwnLabels) {
     const std::string out = capturedStdout([] { routeCount(1); });
     value = 7001;
     for (const auto& c : cases) EXPECT_EQ(occurrences(out, c.printed + std::to_string(value++)), 1) << c.printed;
+    // The summary alone ends with the IPv6 neighbour line.
+    ghwRoute.hwErrNd6Cnt = 1;
+    const std::string summary = capturedStdout([] { routeCount(0); });
+    EXPECT_TRUE(summary.ends_with("\n\r hardware ok nd6Cnt : 7012,hardware error nd6Cnt : 1 \n\r ")) << summary;
+    EXPECT_EQ(summary.find("verbose information"), std::string::npos);
 }
 
 TEST_F(Dumps, VerboseDumpPrintsEveryCounterOnceAfterTheSummary) {

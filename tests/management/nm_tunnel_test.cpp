@@ -9,7 +9,7 @@
 #include "hwroute/management.h"
 #include "hwroute/records.h"
 #include "hwroute/tables.h"
-#include "hwtest.h"
+#include "builders.h"
 #include "nm_test_util.h"
 
 namespace {
@@ -32,14 +32,7 @@ std::vector<uint8_t> tunValue() {
 
 // A tunnel request, byte by byte: header, index item (indexNum 0), value item.
 std::vector<uint8_t> tunReq(uint32_t cmd, const std::vector<uint8_t>& value, uint8_t type = 0) {
-    std::vector<uint8_t> b;
-    for (uint32_t word : {0x41445231u, 0x0BADF00Du, HW_NM_FUNC_TUNNEL, 0u, cmd}) nmPut(b, word, 4);
-    b.insert(b.end(), {1, 0, 0, 0, 0});
-    nmPut(b, 0, 4);
-    b.insert(b.end(), {3, type});
-    nmPut(b, uint32_t(value.size()), 2);
-    b.insert(b.end(), value.begin(), value.end());
-    return b;
+    return nmBytes({.func = HW_NM_FUNC_TUNNEL, .cmd = cmd, .type = type, .len = uint16_t(value.size()), .value = value});
 }
 
 class NmTunnel : public HwTest {
@@ -48,15 +41,9 @@ protected:
         HwTest::SetUp();
         platformConfig(R"({"interfaces": {"3": {"endType": 6, "mac": "02:00:00:00:00:03", "vlan": 0},
                                            "40": {"tunCreateTick": 5}}})");
-        HwArpNode* n = hwArpNodeAlloc();
-        n->ifUnit = 3;
-        n->nextHop = ip4("10.9.0.2");
-        n->outPort = 7;
+        HwArpNode* n = addArp(0, "10.9.0.2", 3, 7, 0, hwStatusOk);
         const uint8_t mac[6] = {2, 0, 0, 0, 0, 2};
         std::memcpy(n->mac, mac, 6);
-        n->status = hwStatusOk;
-        hwListInit(&n->tunList);
-        hwArpTableAdd(n);
     }
     // Runs a request; returns the return code at offset 12 and keeps the reply.
     uint32_t run(const std::vector<uint8_t>& request) {
@@ -65,11 +52,7 @@ protected:
         EXPECT_EQ(len, int(reply.size()));
         return (uint32_t(reply[12]) << 24) | (uint32_t(reply[13]) << 16) | (uint32_t(reply[14]) << 8) | reply[15];
     }
-    std::size_t tunnels() {
-        std::size_t n = 0;
-        for (HwRouteTunNode* t : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) n += t != nullptr;
-        return n;
-    }
+    static std::size_t tunnels() { return listed<&HwRouteTunNode::link>(&ghwRoute.tunList).size(); }
     std::vector<uint8_t> reply;
 };
 

@@ -14,7 +14,7 @@
 #include "hwroute/flags.h"
 #include "hwroute/management.h"
 #include "hwroute/tables.h"
-#include "hwtest.h"
+#include "builders.h"
 #include "metrics.h"
 
 namespace {
@@ -143,25 +143,8 @@ TEST(MetricName, LabelsBecomeLowerCaseWithUnderscores) {
 // The state export read into the checker's view: flags, neighbours, and a
 // route waiting for its neighbour reported as pending, not as a difference.
 TEST_F(ExportTest, StateExportFeedsTheCheck) {
-    HwRouteDest* d = hwRouteDestNodeAlloc();
-    d->destIp = ip4("10.20.0.0");
-    d->mask = ip4("255.255.0.0");
-    hwListInit(&d->tunList);
-    hwListInit(&d->nhopList);
-    hwRouteDestTableAdd(d);
-    HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
-    n->ifUnit = 5;
-    n->nextHop = ip4("192.168.1.9");
-    n->flag = 0;  // no neighbour yet
-    hwRouteNexthopTableAdd(d, n);
-    n->pDestEntry = d;
-    HwArpNode* a = hwArpNodeAlloc();
-    a->nextHop = ip4("192.168.1.2");
-    a->ifUnit = 5;
-    a->mac[5] = 2;
-    a->status = hwStatusAddAbnormal;
-    hwListInit(&a->tunList);
-    hwArpTableAdd(a);
+    addNexthop(addDest(0, "10.20.0.0", 16), "192.168.1.9")->ifUnit = 5;  // no neighbour yet
+    addArp(0, "192.168.1.2", 5, 0, 2, hwStatusAddAbnormal);
 
     HwcView sw;
     std::string err;

@@ -12,7 +12,7 @@
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
 #include "hwroute/tables.h"
-#include "hwtest.h"
+#include "builders.h"
 
 namespace {
 
@@ -51,27 +51,13 @@ protected:
     }
 
     HwArpNode* arp(uint32_t vrf, const char* ip) {
-        HwArpNode* a = hwArpNodeAlloc();
-        a->vpnVrfid = vrf;
-        a->nextHop = ip4(ip);
-        a->ifUnit = kEth;
-        a->outPort = 7;
+        HwArpNode* a = addArp(vrf, ip, kEth, 7);
         std::memcpy(a->mac, kPeerMac.data(), 6);
-        a->status = hwStatusIdle;
-        hwListInit(&a->tunList);
-        hwArpTableAdd(a);
         return a;
     }
 
     std::string path;
 };
-
-HwdAddr addr4(const char* text) {
-    HwdAddr a{};
-    const uint32_t v = ip4(text);
-    for (int i = 0; i < 4; ++i) a[i] = uint8_t(v >> (24 - 8 * i));
-    return a;
-}
 
 TEST_F(TraceRead, NeighbourHostEntry) {
     HwArpNode* a = arp(3, "192.168.1.2");
@@ -94,25 +80,14 @@ TEST_F(TraceRead, NeighbourHostEntry) {
 
 TEST_F(TraceRead, RouteWithLabelsThroughTheFlush) {
     arp(3, "192.168.1.2")->status = hwStatusOk;
-    HwRouteDest* d = hwRouteDestNodeAlloc();
-    d->vrfId = 3;
-    d->destIp = ip4("10.20.0.0");
-    d->mask = ip4("255.255.0.0");
-    hwListInit(&d->tunList);
-    hwListInit(&d->nhopList);
-    hwRouteDestTableAdd(d);
-    HwRouteNexthop* n = hwRouteNexthopNodeAlloc();
-    n->nVrfId = 3;
+    HwRouteDest* d = addDest(3, "10.20.0.0", 16);
+    HwRouteNexthop* n = addNexthop(d, "192.168.1.2", 9);
     n->ifUnit = kEth;
-    n->nextHop = ip4("192.168.1.2");
-    n->protoId = 9;
     n->ifState = 1;
     n->flag = NH_OP_ADD | NH_RESOLVED;
     n->mplsLabelNum = 2;
     n->label1 = labelWord(100, 5, 64);
     n->label2 = labelWord(0xFFFFF, 7, 255);
-    hwRouteNexthopTableAdd(d, n);
-    n->pDestEntry = d;
     hwRouteReadyTableAdd(d);
     hwRouteUpdate();
 
@@ -124,7 +99,7 @@ TEST_F(TraceRead, RouteWithLabelsThroughTheFlush) {
     EXPECT_EQ(hwdPrefixText(e), "10.20.0.0/16");
     ASSERT_EQ(e.paths.size(), 1u);
     const HwdPath& p = e.paths[0];
-    EXPECT_EQ(p.nexthopIp, addr4("192.168.1.2"));
+    EXPECT_EQ(p.nexthopIp, hwdAddrOf("192.168.1.2"));
     EXPECT_EQ(p.protocol, 9);
     ASSERT_EQ(p.labels.size(), 2u);
     EXPECT_EQ(std::vector<uint32_t>({p.labels[0].label, p.labels[0].exp, p.labels[0].ttl, p.labels[1].label,
@@ -187,10 +162,6 @@ TEST(TraceDecode, BatchesAreWalkedEntryByEntryAlsoPastTheSizeField) {
     }
 }
 
-void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
-}
-
 HwdCall decodeBytes(uint32_t objectId, const std::vector<uint8_t>& bytes) {
     HwdCall c;
     c.objectId = objectId;
@@ -203,19 +174,19 @@ HwdCall decodeBytes(uint32_t objectId, const std::vector<uint8_t>& bytes) {
 // ILM: 20-byte header, then the next-hop record with one label element.
 TEST(TraceDecode, IlmEntryAddAndDelete) {
     std::vector<uint8_t> b(92, 0);
-    put32(b, 0, 4);                                // vrfid
-    put32(b, 4, 0x21);                             // flags
-    put32(b, 12, 3000);                            // inLabel
+    putBe32(b, 0, 4);                                // vrfid
+    putBe32(b, 4, 0x21);                             // flags
+    putBe32(b, 12, 3000);                            // inLabel
     b[16] = 0x00, b[17] = 20;                      // inVid
     b[19] = 1;
-    put32(b, 24, ip4("192.168.1.2"));              // nexthopIp
-    put32(b, 56, 7);                               // port
-    put32(b, 60, kEth);                            // ipPort
+    putBe32(b, 24, ip4("192.168.1.2"));              // nexthopIp
+    putBe32(b, 56, 7);                               // port
+    putBe32(b, 60, kEth);                            // ipPort
     std::memcpy(&b[64], kPeerMac.data(), 6);       // nextHopMac
     b[70] = 0, b[71] = 10;                         // vid
     b[79] = 1;                                     // mplsLabelNum
     b[84] = 32, b[85] = 1;                         // ttl, exp
-    put32(b, 88, 200);                             // label
+    putBe32(b, 88, 200);                             // label
     const HwdCall add = decodeBytes(156, b), del = decodeBytes(157, b);
     ASSERT_TRUE(add.ilm.has_value());
     const HwdIlm& i = *add.ilm;
@@ -223,7 +194,7 @@ TEST(TraceDecode, IlmEntryAddAndDelete) {
     EXPECT_FALSE(del.ilm->add);
     EXPECT_EQ(std::vector<uint32_t>({i.vrfid, i.flags, i.inLabel, i.inVid, i.path.port, i.path.ipPort, i.path.vid}),
               std::vector<uint32_t>({4, 0x21, 3000, 20, 7, kEth, 10}));
-    EXPECT_EQ(i.path.nexthopIp, addr4("192.168.1.2"));
+    EXPECT_EQ(i.path.nexthopIp, hwdAddrOf("192.168.1.2"));
     EXPECT_EQ(i.path.nextHopMac, kPeerMac);
     ASSERT_EQ(i.path.labels.size(), 1u);
     EXPECT_EQ(std::vector<uint32_t>({i.path.labels[0].label, i.path.labels[0].exp, i.path.labels[0].ttl}),
@@ -240,13 +211,13 @@ TEST(TraceDecode, Layer2VpnRecordByType) {
     std::vector<uint8_t> b(56, 0);
     b[0] = 0, b[1] = 7;                            // vfiId
     b[2] = 2;                                      // vpnType
-    put32(b, 16, 9);                               // cePort
+    putBe32(b, 16, 9);                               // cePort
     b[20] = 0, b[21] = 100;                        // ceVid
     b[22] = 0, b[23] = 10;                         // peVid
-    put32(b, 24, 7);                               // pePort
-    put32(b, 28, 1000);                            // txOuterLabel
-    put32(b, 32, 2000);                            // txInnerLabel
-    put32(b, 36, 3000);                            // rxInnerLabel
+    putBe32(b, 24, 7);                               // pePort
+    putBe32(b, 28, 1000);                            // txOuterLabel
+    putBe32(b, 32, 2000);                            // txInnerLabel
+    putBe32(b, 36, 3000);                            // rxInnerLabel
     std::memcpy(&b[44], kPeerMac.data(), 6);       // nextHopMac
     for (uint32_t object : {140u, 141u, 144u, 145u, 352u, 353u}) {
         const HwdCall c = decodeBytes(object, b);
@@ -266,20 +237,20 @@ TEST(TraceDecode, Layer2VpnRecordByType) {
 TEST(TraceDecode, TunnelEntriesOfBothFamilies) {
     for (uint8_t num : {0, 2}) {
         std::vector<uint8_t> v4(92, 0);
-        put32(v4, 8, ip4("172.16.0.0"));
-        put32(v4, 12, ip4("255.255.0.0"));
+        putBe32(v4, 8, ip4("172.16.0.0"));
+        putBe32(v4, 12, ip4("255.255.0.0"));
         v4[16] = num;
         v4[19] = 23;
-        put32(v4, 20, 77);                          // tunnelIfIndex
-        put32(v4, 28, 0x08);                        // record flags
-        put32(v4, 32, ip4("192.168.1.2"));
+        putBe32(v4, 20, 77);                          // tunnelIfIndex
+        putBe32(v4, 28, 0x08);                        // record flags
+        putBe32(v4, 32, ip4("192.168.1.2"));
         v4[86] = HWD_OP_ADD;
         const HwdCall c = decodeBytes(338, v4);
         ASSERT_EQ(c.routes.size(), 1u);
         EXPECT_EQ(c.routes[0].kind, HwdEntryKind::Tunnel);
         EXPECT_EQ(hwdPrefixText(c.routes[0]), "172.16.0.0/16");
         EXPECT_EQ(c.routes[0].tunnelIfIndex, 77u);
-        EXPECT_EQ(c.routes[0].paths.at(0).nexthopIp, addr4("192.168.1.2"));
+        EXPECT_EQ(c.routes[0].paths.at(0).nexthopIp, hwdAddrOf("192.168.1.2"));
         HwdState s;
         s.apply(c);
         EXPECT_EQ(s.tunnels.size(), 1u);
@@ -291,9 +262,9 @@ TEST(TraceDecode, TunnelEntriesOfBothFamilies) {
     v6[24] = 32;
     v6[25] = 1;
     v6[27] = 25;
-    put32(v6, 28, 78);
-    put32(v6, 36, 0x08);
-    put32(v6, 40, ip4("192.168.1.2"));
+    putBe32(v6, 28, 78);
+    putBe32(v6, 36, 0x08);
+    putBe32(v6, 40, ip4("192.168.1.2"));
     v6[94] = HWD_OP_ADD;
     const HwdCall c = decodeBytes(339, v6);
     ASSERT_EQ(c.routes.size(), 1u);

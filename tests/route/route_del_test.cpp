@@ -24,15 +24,6 @@ TEST_F(RouteDel, RefusesInvalidUnknownAndRepeatedDeletes) {
     EXPECT_TRUE(logged("[hwRouteRouteDel]=>ERROR:route entry delete again."));
 }
 
-TEST_F(RouteDel, PendingOnlyPathFreesBothNodesAtOnce) {
-    uint32_t dests = hwPoolFreeCount(&ghwRoute.destPool), nexthops = hwPoolFreeCount(&ghwRoute.nexthopPool);
-    ASSERT_EQ(add(Path{}), 0);
-    ASSERT_EQ(del(Path{}), 0);
-    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), dests);
-    EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nexthops);
-    EXPECT_EQ(ghwRoute.pendRouteCnt + ghwRoute.readyRouteCnt, 0u);
-}
-
 TEST_F(RouteDel, LocalOrdinalsStayDenseAndLocalNeighbourGoesWithItsPath) {
     const char* gws[] = {"10.1.1.1", "10.1.1.2", "10.1.1.3"};
     auto local = [&](int i) { return Path{.dest = "10.1.1.0", .len = 24, .gw = gws[i], .proto = HW_PROTO_KERNEL}; };

@@ -2,6 +2,12 @@
 // as the neighbour logic leaves them, units 5 (up), 6 (point to point), 7 (down).
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "hwroute/flags.h"
 #include "hwroute/hardware.h"
 #include "hwroute/route.h"
@@ -68,3 +74,47 @@ protected:
         return find(p);
     }
 };
+
+// Every order of eight events (event 2i, an add, before event 2i + 1, its
+// delete) from a fresh state, with a flush after each event: a private path
+// always points at a live public route (before and after the flush), a public
+// route without users holds no counts, and in the end both are gone, the
+// pools are back where they started and `leftOver` is 0.
+template <class Nexthop>
+void checkPublicCountsInEveryOrder(const std::function<void()>& fresh, const std::function<void()> (&run)[8],
+                                   Nexthop* (*pub)(), Nexthop* (*priv)(), const std::vector<NodePool*>& pools,
+                                   uint32_t (*leftOver)()) {
+    std::array<int, 8> order{0, 1, 2, 3, 4, 5, 6, 7};
+    int orders = 0;
+    do {
+        bool valid = true;
+        for (int i = 0; i < 8 && valid; i += 2)
+            valid = std::find(order.begin(), order.end(), i) < std::find(order.begin(), order.end(), i + 1);
+        if (!valid) continue;
+        ++orders;
+        fresh();
+        std::vector<uint32_t> free;
+        for (NodePool* p : pools) free.push_back(hwPoolFreeCount(p));
+        std::string trace;
+        for (int e : order) {
+            trace += std::to_string(e);
+            run[e]();
+            for (int flushed = 0; flushed < 2; ++flushed) {
+                if (flushed) hwRouteUpdate();
+                Nexthop* pn = pub();
+                if (Nexthop* vn = priv()) {
+                    ASSERT_EQ(vn->publicRoute, pn) << "dangling public route after " << trace << " " << flushed;
+                    ASSERT_EQ(pn->privateRefCnt, 1u) << trace;
+                } else if (pn != nullptr && flushed) {
+                    ASSERT_EQ(pn->privateRefCnt + pn->privateMplsRefCnt + pn->privateArpRefCnt, 0u) << trace;
+                }
+            }
+        }
+        EXPECT_EQ(pub(), nullptr) << trace;
+        EXPECT_EQ(priv(), nullptr) << trace;
+        for (std::size_t i = 0; i < pools.size(); ++i) EXPECT_EQ(hwPoolFreeCount(pools[i]), free[i]) << trace;
+        EXPECT_EQ(leftOver() + ghwRoute.publicRefImbalanceCnt, 0u) << trace;
+        if (::testing::Test::HasFailure()) return;
+    } while (std::next_permutation(order.begin(), order.end()));
+    EXPECT_EQ(orders, 2520);
+}

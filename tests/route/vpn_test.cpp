@@ -1,7 +1,5 @@
 // Labelled routes: the label part of a path and the counts private paths
 // hold on the public route they ride on.
-#include <algorithm>
-#include <array>
 #include <cstring>
 #include <functional>
 
@@ -66,17 +64,10 @@ protected:
     // Label counts of the route records written for a destination, in call order.
     std::vector<int> labelCounts(const char* subnet) const {
         std::vector<int> out;
-        for (const SimHwCall& c : hwCalls()) {
-            if (c.objectId != HW_OBJ_ROUTE4) continue;
-            const std::vector<uint8_t>& b = c.data;
-            for (std::size_t pos = 0, len; pos + 28 <= b.size() && (len = b[pos + 19] * 4u) >= 28; pos += len) {
-                if (beRead32(&b[pos + 8]) != ip4(subnet)) continue;
-                for (std::size_t r = pos + 28; r + 64 <= pos + len; r += 64 + 8 * b[r + 59]) out.push_back(b[r + 59]);
-            }
-        }
+        for (const Record& r : routeRecords())
+            if (r.entry.addr == hwdAddrOf(subnet) && r.entry.kind == HwdEntryKind::Route) out.push_back(int(r.path.labels.size()));
         return out;
     }
-    static uint32_t beRead32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 };
 
 // ---- Add ---------------------------------------------------------------------------
@@ -150,45 +141,54 @@ TEST_F(Vpn, LabelChangeWhileTheNeighbourIsLostIsWrittenOnItsReturn) {
     EXPECT_EQ(find(kPublic)->label1, lbl(300));
 }
 
-TEST_F(Vpn, AddRefusesAMissingPublicRouteAndChangesNothing) {
-    neighbour("192.168.1.1");
-    programmed(kPublic);
-    const Path noDest{.dest = "10.9.0.0"}, noNexthop{.gw = "192.168.1.9"};
-    const struct {
-        const Path* pub;
-        const char* line;
-    } cases[] = {{&noDest, "[hwRouteVpnAdd]=>ERROR: no public dest found."},
-                 {&noNexthop, "[hwRouteVpnAdd]=>ERROR: no public nhop found."}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(vpnAdd(kPrivate, {}, c.pub), -1);
-        EXPECT_TRUE(logged(c.line));
-    }
-    EXPECT_EQ(find(kPrivate), nullptr);
-    EXPECT_EQ(ghwRoute.vpnAddCnt, 0u);
-}
-
 // ---- Delete ------------------------------------------------------------------------
 
-TEST_F(Vpn, DeleteRefusesWhatItCannotFind) {
+// Requests that find nothing to act on are refused with their line and
+// change nothing: the label part stays in hardware, no private path appears.
+TEST_F(Vpn, RequestsThatFindNothingAreRefusedWithTheirLine) {
     neighbour("192.168.1.1");
     ASSERT_EQ(vpnAdd(kPublic), 0);
     hwRouteUpdate();
+    const Path noDest{.dest = "10.9.0.0"}, noNexthop{.gw = "192.168.1.9"};
+    HwRoute6Dest d6{};
+    HwRoute6Nexthop n6{};
+    d6.destIpAddr[0] = 0x20;
+    d6.prefixLen = 64;
     const struct {
-        Path path;
-        uint32_t label;
+        std::function<int()> act;
         const char* line;
     } cases[] = {
-        {{.gw = "0.0.0.0"}, lbl(100), "[hwRouteVpnDel]=>ERROR:receive invalid message."},
-        {{.dest = "10.2.0.0"}, lbl(100), "[hwRouteVpnDel]=>ERROR:no found dest entry."},
-        {{.gw = "192.168.1.2"}, lbl(100), "[hwRouteVpnDel]=>ERROR:no found nexthop entry."},
-        {kPublic, lbl(101), "[hwRouteVpnDel]=>ERROR:no found VPN label entry."},
+        {[] { return vpnDel({.gw = "0.0.0.0"}); }, "[hwRouteVpnDel]=>ERROR:receive invalid message."},
+        {[] { return vpnDel({.dest = "10.2.0.0"}); }, "[hwRouteVpnDel]=>ERROR:no found dest entry."},
+        {[] { return vpnDel({.gw = "192.168.1.2"}); }, "[hwRouteVpnDel]=>ERROR:no found nexthop entry."},
+        {[] { return vpnDel(kPublic, lbl(101)); }, "[hwRouteVpnDel]=>ERROR:no found VPN label entry."},
+        {[&] { return vpnAdd(kPrivate, {}, &noDest); }, "[hwRouteVpnAdd]=>ERROR: no public dest found."},
+        {[&] { return vpnAdd(kPrivate, {}, &noNexthop); }, "[hwRouteVpnAdd]=>ERROR: no public nhop found."},
+        // The IPv6 twins refuse the same way, with their own counters and lines.
+        {[&] { return hwRoute6VpnDel(&d6, &n6); }, "[hwRoute6VpnDel]=>ERROR:receive invalid message."},
+        {[&] { return n6.nextHop[15] = 1, hwRoute6VpnDel(&d6, &n6); }, "[hwRoute6VpnDel]=>ERROR:no found dest entry."},
+        {[&] {
+             HwRoute6Dest pd = d6;
+             HwRoute6Nexthop pn = n6;
+             return hwRoute6VpnAdd(&d6, &n6, HW_AF_INET6, &pd, &pn);
+         },
+         "[hwRoute6VpnAdd]=>ERROR: no public dest6 found."},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(vpnDel(c.path, c.label), -1) << c.line;
+        EXPECT_EQ(c.act(), -1) << c.line;
         EXPECT_TRUE(logged(c.line)) << c.line;
     }
+    EXPECT_EQ(ghwRoute.vpn6DelParamErrCnt + ghwRoute.vpn6DelNoDestEntryErrCnt + ghwRoute.vpn6AddNoPubDst6ErrCnt, 3u);
+    EXPECT_EQ(find(kPrivate), nullptr);
+    EXPECT_EQ(ghwRoute.vpnAddCnt, 1u) << "only the first add";
     EXPECT_EQ(find(kPublic)->flag & NH_VPN_DELETED, 0u);
-    // Only the label value counts: other TTL and EXP bits still match.
+}
+
+// Only the label value counts in a delete: other TTL and EXP bits still match.
+TEST_F(Vpn, DeleteMatchesTheLabelValueAndRefusesASecondDelete) {
+    neighbour("192.168.1.1");
+    ASSERT_EQ(vpnAdd(kPublic), 0);
+    hwRouteUpdate();
     EXPECT_EQ(vpnDel(kPublic, (100u << 12) | 0xE00 | 1), 0);
     EXPECT_EQ(vpnDel(kPublic), -1);
     EXPECT_TRUE(logged("[hwRouteVpnDel]=>ERROR:vpn entry delete again."));
@@ -206,24 +206,6 @@ TEST_F(Vpn, LabelsThatNeverReachedHardwareAreDroppedAtOnce) {
     EXPECT_EQ(nh->mplsLabelNum, 0);
     EXPECT_EQ(nh->label1, 0u);
     EXPECT_EQ(nh->flag & (NH_OP_VPN_ADD | NH_VPN | NH_VPN_DELETED), 0u);
-}
-
-// The IPv6 twins refuse the same way, with their own counters and lines.
-TEST_F(Vpn, Ipv6TwinsRefuseWithTheirOwnCountersAndLines) {
-    HwRoute6Dest d{};
-    HwRoute6Nexthop n{};
-    d.destIpAddr[0] = 0x20;
-    d.prefixLen = 64;
-    EXPECT_EQ(hwRoute6VpnDel(&d, &n), -1);
-    EXPECT_TRUE(logged("[hwRoute6VpnDel]=>ERROR:receive invalid message."));
-    n.nextHop[15] = 1;
-    EXPECT_EQ(hwRoute6VpnDel(&d, &n), -1);
-    EXPECT_TRUE(logged("[hwRoute6VpnDel]=>ERROR:no found dest entry."));
-    HwRoute6Dest pubDest = d;
-    HwRoute6Nexthop pubNh = n;
-    EXPECT_EQ(hwRoute6VpnAdd(&d, &n, HW_AF_INET6, &pubDest, &pubNh), -1);
-    EXPECT_TRUE(logged("[hwRoute6VpnAdd]=>ERROR: no public dest6 found."));
-    EXPECT_EQ(ghwRoute.vpn6DelParamErrCnt + ghwRoute.vpn6DelNoDestEntryErrCnt + ghwRoute.vpn6AddNoPubDst6ErrCnt, 3u);
 }
 
 // ---- Public routes -----------------------------------------------------------------
@@ -298,57 +280,16 @@ TEST_F(Vpn, ACountFoundAtZeroIsCountedAndLogged) {
 // and after the flush), a public route without users holds no counts, and
 // everything goes in the end.
 TEST_F(Vpn, PublicCountsBalanceInEveryOrderOfEvents) {
-    enum Ev { PubAdd, PubDel, PrivAdd, PrivDel, ArpPubAdd, ArpPubDel, ArpPrivAdd, ArpPrivDel, kEvents };
-    const std::function<void(Vpn*)> run[kEvents] = {
-        [](Vpn*) { add(kPublic); },
-        [](Vpn*) { del(kPublic); },
-        [](Vpn*) { vpnAdd(kPrivate, {}, &kPublic); },
-        [](Vpn*) { del(kPrivate); },
-        [](Vpn*) { arpAdd("192.168.1.1"); },
-        [](Vpn*) { arpDel("192.168.1.1"); },
-        [](Vpn*) { arpAdd("192.168.2.2"); },
-        [](Vpn*) { arpDel("192.168.2.2"); },
+    const std::function<void()> run[8] = {
+        [] { add(kPublic); },        [] { del(kPublic); },
+        [] { vpnAdd(kPrivate, {}, &kPublic); }, [] { del(kPrivate); },
+        [] { arpAdd("192.168.1.1"); }, [] { arpDel("192.168.1.1"); },
+        [] { arpAdd("192.168.2.2"); }, [] { arpDel("192.168.2.2"); },
     };
-    std::array<int, kEvents> order{};
-    for (int i = 0; i < kEvents; ++i) order[i] = i;
-    int orders = 0;
-    do {
-        // Each delete after its add (the even event of each pair).
-        bool valid = true;
-        for (int i = 0; i < kEvents && valid; i += 2)
-            valid = std::find(order.begin(), order.end(), i) < std::find(order.begin(), order.end(), i + 1);
-        if (!valid) continue;
-        ++orders;
-        reinit(HwTestSizes{});
-        const uint32_t dests = hwPoolFreeCount(&ghwRoute.destPool), nhs = hwPoolFreeCount(&ghwRoute.nexthopPool),
-                       arps = hwPoolFreeCount(&ghwRoute.arpPool);
-        std::string trace;
-        for (int e : order) {
-            trace += std::to_string(e);
-            run[e](this);
-            // Before the flush too: a deleted private path waiting for it is
-            // read by it (a public route freed under it is gone from its table).
-            for (int flushed = 0; flushed < 2; ++flushed) {
-                if (flushed) hwRouteUpdate();
-                HwRouteNexthop* pub = find(kPublic);
-                HwRouteNexthop* priv = find(kPrivate);
-                if (priv != nullptr) {
-                    ASSERT_EQ(priv->publicRoute, pub) << "dangling public route after " << trace << " " << flushed;
-                    ASSERT_EQ(pub->privateRefCnt, 1u) << trace;
-                } else if (pub != nullptr && flushed) {
-                    ASSERT_EQ(pub->privateRefCnt + pub->privateMplsRefCnt + pub->privateArpRefCnt, 0u) << trace;
-                }
-            }
-        }
-        EXPECT_EQ(find(kPublic), nullptr) << trace;
-        EXPECT_EQ(find(kPrivate), nullptr) << trace;
-        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), dests) << trace;
-        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nhs) << trace;
-        EXPECT_EQ(hwPoolFreeCount(&ghwRoute.arpPool), arps) << trace;
-        EXPECT_EQ(ghwRoute.pendRouteCnt + ghwRoute.readyRouteCnt + ghwRoute.publicRefImbalanceCnt, 0u) << trace;
-        if (HasFatalFailure() || HasNonfatalFailure()) return;
-    } while (std::next_permutation(order.begin(), order.end()));
-    EXPECT_EQ(orders, 2520);
+    checkPublicCountsInEveryOrder<HwRouteNexthop>(
+        [this] { reinit(HwTestSizes{}); }, run, [] { return find(kPublic); }, [] { return find(kPrivate); },
+        {&ghwRoute.destPool, &ghwRoute.nexthopPool, &ghwRoute.arpPool},
+        [] { return ghwRoute.pendRouteCnt + ghwRoute.readyRouteCnt; });
 }
 
 }  // namespace

@@ -19,17 +19,6 @@ constexpr uint32_t kObjL2vpnAdd = 140, kObjL2vpnDel = 141;  // vpnType 2
 
 class L2vpnScenario : public Scenario {
 protected:
-    // The hardware as the calls so far leave it.
-    HwdState model() const {
-        HwdState s;
-        for (const SimHwCall& c : hwCalls()) s.apply(decodedCall(c));
-        return s;
-    }
-    HwdState modelFrom(std::size_t first) const {
-        HwdState s;
-        for (std::size_t i = first; i < hwCalls().size(); ++i) s.apply(decodedCall(hwCalls()[i]));
-        return s;
-    }
     // The entries of a state, without its call counts.
     static std::string entries(HwdState s) {
         s.calls = s.refused = 0;
@@ -50,14 +39,6 @@ protected:
     }
     void publicRoute(uint16_t type) { route(type, "10.1.0.0", 16, "10.0.0.2", kEth, 3); }
     void neighbourEvent(uint16_t type) { neighbour("10.0.0.2", "00:aa:bb:cc:dd:ee", type); }
-
-    static std::vector<uint8_t> lastOf(const std::vector<SimHwCall>& calls, uint32_t objectId, std::size_t* n) {
-        std::vector<uint8_t> last;
-        *n = 0;
-        for (const SimHwCall& c : calls)
-            if (c.objectId == objectId) ++*n, last = c.data;
-        return last;
-    }
 };
 
 // The record of a pseudowire added with its public route and withdrawn with
@@ -77,9 +58,8 @@ TEST_F(L2vpnScenario, PseudowireLeavesWithItsNeighbourWithExactRecords) {
         "00000004 000a 0000 00000007"                // cePort ceVid peVid pePort
         "00000064 000000c8 0000012c 00 00 00 40"     // labels, EXP and TTL bytes
         "00aabbccddee 020000000003");                // neighbour MAC, own MAC
-    std::size_t adds = 0, dels = 0;
-    EXPECT_BYTES(lastOf(hwCalls(), kObjL2vpnAdd, &adds), record);
-    EXPECT_EQ(adds, 1u);
+    ASSERT_EQ(callsOf(kObjL2vpnAdd).size(), 1u);
+    EXPECT_BYTES(callsOf(kObjL2vpnAdd)[0], record);
     bool labelledFirst = false;
     for (std::size_t i = start; i < calls() && hwCalls()[i].objectId != kObjL2vpnAdd; ++i)
         for (const HwdRouteEntry& e : decodedCall(hwCalls()[i]).routes)
@@ -88,9 +68,10 @@ TEST_F(L2vpnScenario, PseudowireLeavesWithItsNeighbourWithExactRecords) {
 
     neighbourEvent(NL_DELNEIGH);
     pass();
-    EXPECT_BYTES(lastOf(hwCalls(), kObjL2vpnDel, &dels), record);
-    EXPECT_EQ(routesTo(model(), "10.1.0.0"), 0u) << "the public route left with the neighbour";
-    EXPECT_EQ(model().l2vpns.size(), 0u);
+    ASSERT_EQ(callsOf(kObjL2vpnDel).size(), 1u);
+    EXPECT_BYTES(callsOf(kObjL2vpnDel)[0], record);
+    EXPECT_EQ(routesTo(hwState(), "10.1.0.0"), 0u) << "the public route left with the neighbour";
+    EXPECT_EQ(hwState().l2vpns.size(), 0u);
 }
 
 // Every order of the six events of one pseudowire's life. The pseudowire
@@ -159,7 +140,7 @@ TEST_F(L2vpnScenario, CardUpReplayRewritesEveryEntryPresent) {
     nlDeliver(nlMpls({.type = NL_ILM_ADD, .ifUnit = kEth, .nextHop = "10.0.0.3", .family = 2, .flags = 0x01,
                       .labelNum = 1, .swapLabel = 1000 << 12, .labels = {2000 << 12, 0, 0}}));
     pass();
-    const HwdState before = model();
+    const HwdState before = hwState();
     ASSERT_EQ(before.l2vpns.size(), 2u);
     ASSERT_EQ(before.ilms.size(), 1u);
     ASSERT_EQ(before.neighbours.size(), 2u);
@@ -169,8 +150,8 @@ TEST_F(L2vpnScenario, CardUpReplayRewritesEveryEntryPresent) {
     nlDeliver(nlCard({.type = NL_CARD_UP}));  // twice before the pass: one replay
     pass();
     pass();  // the re-queued routes go out with the next flush
-    EXPECT_EQ(entries(modelFrom(mark)), entries(before));
-    EXPECT_EQ(entries(model()), entries(before));
+    EXPECT_EQ(entries(hwState(mark)), entries(before));
+    EXPECT_EQ(entries(hwState()), entries(before));
     EXPECT_EQ(calls() - mark, 2u + 2u + 1u + 1u) << "two neighbours, two pseudowires, one ILM, one route batch";
 }
 
@@ -211,7 +192,7 @@ TEST_F(L2vpnScenario, BadInputsChangeNothingElse) {
          "ERROR:no found L2vpn entry."},
     };
     for (const Case& c : cases) {
-        const std::string before = entries(model());
+        const std::string before = entries(hwState());
         const std::size_t callsBefore = calls(), l2Free = hwPoolFreeCount(&ghwRoute.l2vpnPool);
         const std::size_t nhFree = hwPoolFreeCount(&ghwRoute.nexthopPool);
         logs.clear();
@@ -221,7 +202,7 @@ TEST_F(L2vpnScenario, BadInputsChangeNothingElse) {
         EXPECT_EQ(calls(), callsBefore) << c.what;
         EXPECT_EQ(hwPoolFreeCount(&ghwRoute.l2vpnPool), l2Free) << c.what;
         EXPECT_EQ(hwPoolFreeCount(&ghwRoute.nexthopPool), nhFree) << c.what;
-        EXPECT_EQ(entries(model()), before) << c.what;
+        EXPECT_EQ(entries(hwState()), before) << c.what;
     }
 
     // An unknown family is stored and waits, as an IPv6 entry would, without a probe.
@@ -235,9 +216,9 @@ TEST_F(L2vpnScenario, BadInputsChangeNothingElse) {
     // last pseudowire went (that withdrawal waited for it); a second flush finds nothing.
     nlDeliver(NlMessage(148, {}));
     pass();
-    EXPECT_EQ(model().l2vpns.size(), 0u);
+    EXPECT_EQ(hwState().l2vpns.size(), 0u);
     EXPECT_TRUE(hwListEmpty(&ghwRoute.l2vpnList));
-    const HwdState flushed = model();
+    const HwdState flushed = hwState();
     ASSERT_EQ(routesTo(flushed, "10.1.0.0"), 1u);
     for (const auto& [key, path] : flushed.routes.begin()->second.paths) EXPECT_TRUE(path.labels.empty());
     const std::size_t afterFlush = calls();
@@ -278,15 +259,15 @@ TEST_F(L2vpnScenario, Ipv6PseudowireFollowsItsNdNeighbour) {
     };
     nlDeliver(nlL2vpn({.vfiId = 6, .vpnType = 1, .family = 10, .nextHop = "2001:db8::2"}));
     pass();
-    EXPECT_TRUE(model().l2vpns.empty());
+    EXPECT_TRUE(hwState().l2vpns.empty());
     EXPECT_TRUE(probes6.empty());
     nd(NL_NEWNEIGH);
     pass();
-    ASSERT_EQ(model().l2vpns.size(), 1u);
-    EXPECT_EQ(hwdMacText(model().l2vpns.begin()->second.nextHopMac), "00:aa:bb:cc:dd:66");
+    ASSERT_EQ(hwState().l2vpns.size(), 1u);
+    EXPECT_EQ(hwdMacText(hwState().l2vpns.begin()->second.nextHopMac), "00:aa:bb:cc:dd:66");
     nd(NL_DELNEIGH);
     pass();
-    EXPECT_TRUE(model().l2vpns.empty());
+    EXPECT_TRUE(hwState().l2vpns.empty());
     nlDeliver(nlL2vpn({.type = NL_L2VPN_DEL, .vfiId = 6, .vpnType = 1, .family = 10, .nextHop = "2001:db8::2"}));
     EXPECT_TRUE(hwListEmpty(&ghwRoute.l2vpnList));
 }

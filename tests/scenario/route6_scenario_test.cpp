@@ -39,12 +39,7 @@ protected:
         nlDeliver(nlRoute({.type = type, .family = 10, .prefixLen = len, .protocol = 4, .dst = dst, .gateway = gw,
                            .oif = oif, .weight = weight}));
     }
-    std::vector<std::vector<uint8_t>> calls6() const {
-        std::vector<std::vector<uint8_t>> out;
-        for (const SimHwCall& c : hwCalls())
-            if (c.objectId == HW_OBJ_ROUTE6) out.push_back(c.data);
-        return out;
-    }
+    std::vector<std::vector<uint8_t>> calls6() const { return callsOf(HW_OBJ_ROUTE6); }
 };
 
 TEST_F(Route6Scenario, RouteWaitsForItsNeighbourGoesOutAndWaitsAgainWhenItGoes) {
@@ -126,65 +121,50 @@ TEST_F(Route6Scenario, PointToPointRouteGoesToHardwareAtOnce) {
 }
 
 // Bad input is counted and changes nothing: no hardware call, no record.
-TEST_F(Route6Scenario, BadRouteInputIsCountedAndChangesNothing) {
-    struct Row {
+TEST_F(Route6Scenario, BadInputIsCountedAndChangesNothing) {
+    auto route = [](uint16_t type, const char* dst, uint8_t len, const char* gw) {
+        return nlRoute({.type = type, .family = 10, .prefixLen = len, .protocol = 4, .dst = dst, .gateway = gw,
+                        .oif = kEth, .weight = 1u});
+    };
+    auto neigh = [](uint16_t type, const char* dst, const char* mac) {
+        return nlNeigh({.type = type, .family = 10, .ifindex = int32_t(kEth), .dst = dst, .mac = mac});
+    };
+    const struct {
         const char* what;
-        uint16_t type;
-        const char* dst;
-        uint8_t len;
-        const char* gw;
+        NlMessage msg;
         uint32_t HwRouteGlobal::*counter;
-    };
-    const Row rows[] = {
-        {"link-local destination", NL_NEWROUTE, "fe80::", 64, kPeer, &HwRouteGlobal::rt6AddLinkLocalErrCnt},
-        {"link-local next hop", NL_NEWROUTE, "2001:db8:100::", 48, "fe80::1", &HwRouteGlobal::rt6AddLinkLocalErrCnt},
-        {"prefix length 129", NL_NEWROUTE, "2001:db8:100::", 129, kPeer, &HwRouteGlobal::rt6AddParamErrCnt},
-        {"IPv4-mapped destination", NL_NEWROUTE, "::ffff:192.0.2.0", 120, kPeer, &HwRouteGlobal::rt6AddParamErrCnt},
-        {"IPv4-mapped next hop", NL_NEWROUTE, "2001:db8:100::", 48, "::ffff:10.0.0.1",
+    } rows[] = {
+        {"link-local destination", route(NL_NEWROUTE, "fe80::", 64, kPeer), &HwRouteGlobal::rt6AddLinkLocalErrCnt},
+        {"link-local next hop", route(NL_NEWROUTE, "2001:db8:100::", 48, "fe80::1"),
+         &HwRouteGlobal::rt6AddLinkLocalErrCnt},
+        {"prefix length 129", route(NL_NEWROUTE, "2001:db8:100::", 129, kPeer), &HwRouteGlobal::rt6AddParamErrCnt},
+        {"IPv4-mapped destination", route(NL_NEWROUTE, "::ffff:192.0.2.0", 120, kPeer),
          &HwRouteGlobal::rt6AddParamErrCnt},
-        {"no next hop", NL_NEWROUTE, "2001:db8:100::", 48, nullptr, &HwRouteGlobal::rt6AddParamErrCnt},
-        {"delete of an absent route", NL_DELROUTE, "2001:db8:100::", 48, kPeer,
+        {"IPv4-mapped next hop", route(NL_NEWROUTE, "2001:db8:100::", 48, "::ffff:10.0.0.1"),
+         &HwRouteGlobal::rt6AddParamErrCnt},
+        {"no next hop", route(NL_NEWROUTE, "2001:db8:100::", 48, nullptr), &HwRouteGlobal::rt6AddParamErrCnt},
+        {"delete of an absent route", route(NL_DELROUTE, "2001:db8:100::", 48, kPeer),
          &HwRouteGlobal::rt6DelNoDestEntryErrCnt},
-        {"link-local delete", NL_DELROUTE, "2001:db8:100::", 48, "fe80::1", &HwRouteGlobal::rt6DelLinkLocalErrCnt},
+        {"link-local delete", route(NL_DELROUTE, "2001:db8:100::", 48, "fe80::1"),
+         &HwRouteGlobal::rt6DelLinkLocalErrCnt},
+        {"no MAC", neigh(NL_NEWNEIGH, kPeer, nullptr), &HwRouteGlobal::nd6AddParamErrCnt},
+        {"zero MAC", neigh(NL_NEWNEIGH, kPeer, "00:00:00:00:00:00"), &HwRouteGlobal::nd6AddParamErrCnt},
+        {"no address", neigh(NL_NEWNEIGH, nullptr, kPeerMac), &HwRouteGlobal::nd6AddParamErrCnt},
+        {"no address to delete", neigh(NL_DELNEIGH, nullptr, kPeerMac), &HwRouteGlobal::nd6DelParamErrCnt},
+        {"delete of an absent neighbour", neigh(NL_DELNEIGH, kPeer, kPeerMac), &HwRouteGlobal::nd6DelNoEntryErrCnt},
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         reinit({});
         simClearHwCalls();
         const uint32_t destFree = hwPoolFreeCount(&ghwRoute.destPool);
-        route6(r.type, r.dst, r.len, r.gw, kEth);
+        nlDeliver(r.msg);
         pass();
         EXPECT_EQ(ghwRoute.*r.counter, 1u);
-        EXPECT_EQ(ghwRoute.rt6AddCnt + ghwRoute.rt6DelCnt, 0u);
+        EXPECT_EQ(ghwRoute.rt6AddCnt + ghwRoute.rt6DelCnt + ghwRoute.swNd6Cnt, 0u);
         EXPECT_EQ(hwPoolFreeCount(&ghwRoute.destPool), destFree);
         EXPECT_EQ(calls(), 0u);
         EXPECT_TRUE(probes6.empty());
-    }
-}
-
-TEST_F(Route6Scenario, BadNeighbourInputIsCountedAndChangesNothing) {
-    struct Row {
-        const char* what;
-        uint16_t type;
-        const char* dst;
-        const char* mac;
-        uint32_t HwRouteGlobal::*counter;
-    };
-    const Row rows[] = {
-        {"no MAC", NL_NEWNEIGH, kPeer, nullptr, &HwRouteGlobal::nd6AddParamErrCnt},
-        {"zero MAC", NL_NEWNEIGH, kPeer, "00:00:00:00:00:00", &HwRouteGlobal::nd6AddParamErrCnt},
-        {"no address", NL_NEWNEIGH, nullptr, kPeerMac, &HwRouteGlobal::nd6AddParamErrCnt},
-        {"no address to delete", NL_DELNEIGH, nullptr, kPeerMac, &HwRouteGlobal::nd6DelParamErrCnt},
-        {"delete of an absent neighbour", NL_DELNEIGH, kPeer, kPeerMac, &HwRouteGlobal::nd6DelNoEntryErrCnt},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.what);
-        reinit({});
-        simClearHwCalls();
-        nlDeliver(nlNeigh({.type = r.type, .family = 10, .ifindex = int32_t(kEth), .dst = r.dst, .mac = r.mac}));
-        EXPECT_EQ(ghwRoute.*r.counter, 1u);
-        EXPECT_EQ(ghwRoute.swNd6Cnt, 0u);
-        EXPECT_EQ(calls(), 0u);
     }
 }
 

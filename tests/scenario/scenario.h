@@ -51,13 +51,3 @@ protected:
     std::vector<uint8_t> lastCall() const { return hwCalls().empty() ? std::vector<uint8_t>{} : hwCalls().back().data; }
     std::size_t calls() const { return hwCalls().size(); }
 };
-
-// Expected bytes, compared whole with a readable dump on mismatch.
-#define EXPECT_BYTES(actual, expectedBytes)                                               \
-    do {                                                                                  \
-        const std::vector<uint8_t> expected_ = (expectedBytes);                           \
-        const std::vector<uint8_t> actual_ = (actual);                                    \
-        EXPECT_EQ(actual_, expected_) << "actual:\n"                                      \
-                                      << hexDump(actual_) << "\nexpected:\n"              \
-                                      << hexDump(expected_);                              \
-    } while (0)

@@ -12,6 +12,7 @@
 #include "hwroute/platform.h"
 #include "hwroute/records.h"
 #include "hwroute/tables.h"
+#include "builders.h"
 #include "scenario.h"
 #include "tunmsg.h"
 
@@ -21,13 +22,7 @@ constexpr uint32_t kTunUnit = 40;
 const char* const kMac2 = "02:00:00:00:00:02";
 const uint8_t kMac2Bytes[6] = {2, 0, 0, 0, 0, 2};
 
-void addrBytes(const char* text, uint8_t* out16) {
-    std::memset(out16, 0, 16);
-    if (std::strchr(text, ':') != nullptr)
-        ASSERT_EQ(inet_pton(AF_INET6, text, out16), 1) << text;
-    else
-        ASSERT_EQ(inet_pton(AF_INET, text, out16), 1) << text;
-}
+void addrBytes(const char* text, uint8_t* out16) { std::memcpy(out16, hwdAddrOf(text).data(), 16); }
 
 uint32_t family(const char* text) { return std::strchr(text, ':') != nullptr ? HW_AF_INET6 : HW_AF_INET; }
 
@@ -51,13 +46,8 @@ HwRouteTunNode tunnel(const char* src, uint32_t nexthopMask, const char* dst, co
 }
 
 // Field writers over an expected buffer, at the documented offsets.
-void put32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (24 - 8 * i));
-}
 void putAddr(std::vector<uint8_t>& b, std::size_t at, const char* text, std::size_t len) {
-    uint8_t a[16];
-    addrBytes(text, a);
-    std::memcpy(&b[at], a, len);
+    std::memcpy(&b[at], hwdAddrOf(text).data(), len);
 }
 
 struct Hop {
@@ -72,14 +62,14 @@ struct Hop {
 std::vector<uint8_t> tun4Entry(const char* subnet, uint32_t mask, uint8_t num, uint32_t ifIndex, const Hop& h) {
     std::vector<uint8_t> b(92, 0);
     putAddr(b, 8, subnet, 4);
-    put32(b, 12, mask);
+    putBe32(b, 12, mask);
     b[16] = num;
     b[19] = 23;
-    put32(b, 20, ifIndex);
-    put32(b, 28, 0x08);
+    putBe32(b, 20, ifIndex);
+    putBe32(b, 28, 0x08);
     putAddr(b, 32, h.address, h.addrLen);
-    put32(b, 64, h.port);
-    put32(b, 68, h.ipPort);
+    putBe32(b, 64, h.port);
+    putBe32(b, 68, h.ipPort);
     std::memcpy(&b[72], h.mac, 6);
     b[86] = h.op;
     return b;
@@ -92,11 +82,11 @@ std::vector<uint8_t> tun6Entry(const char* subnet, uint8_t prefixLen, uint8_t nu
     b[24] = prefixLen;
     b[25] = num;
     b[27] = 25;
-    put32(b, 28, ifIndex);
-    put32(b, 36, 0x08);
+    putBe32(b, 28, ifIndex);
+    putBe32(b, 36, 0x08);
     putAddr(b, 40, h.address, h.addrLen);
-    put32(b, 72, h.port);
-    put32(b, 76, h.ipPort);
+    putBe32(b, 72, h.port);
+    putBe32(b, 76, h.ipPort);
     std::memcpy(&b[80], h.mac, 6);
     b[94] = h.op;
     return b;
@@ -117,13 +107,24 @@ protected:
         return n;
     }
     HwRouteTunNode* find(const HwRouteTunNode& req) { return hwRouteTunTableLookup(&req); }
-    std::size_t tunnels() {
-        std::size_t n = 0;
-        for (HwRouteTunNode* t : hwListOf<&HwRouteTunNode::link>(&ghwRoute.tunList)) {
-            (void)t;
-            ++n;
-        }
-        return n;
+    // A tunnel bound to the neighbour 10.9.0.2 and one carried by 10.20.0.0/16.
+    void directAndRouted(HwRouteTunNode* direct, HwRouteTunNode* routed) {
+        neighbour("10.9.0.2", kMac2);
+        neighbour("10.9.0.9", "02:00:00:00:00:09");
+        route(NL_NEWROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
+        pass();
+        *direct = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
+        *routed = tunnel("10.9.0.1", 0xFFFFFF00, "10.20.0.7", "198.51.101.0", 0xFFFFFF00);
+        ASSERT_EQ(hwRouteTunAdd(direct), 0);
+        ASSERT_EQ(hwRouteTunAdd(routed), 0);
+    }
+    static std::size_t tunnels() { return listed<&HwRouteTunNode::link>(&ghwRoute.tunList).size(); }
+    // The calls for the tunnel unit from call `from` on.
+    std::vector<std::vector<uint8_t>> unitCalls(std::size_t from) const {
+        std::vector<std::vector<uint8_t>> out;
+        for (const std::vector<uint8_t>& d : callsOf(HW_OBJ_ROUTE4, from))
+            if (beRead32(&d.at(20)) == kTunUnit) out.push_back(d);
+        return out;
     }
 };
 
@@ -362,9 +363,7 @@ TEST_F(TunnelScenario, NeighbourMacChangeRewritesBoundTunnelsOnce) {
     const std::size_t before = calls();
     neighbour("10.9.0.2", "02:00:00:00:00:22");
     const uint8_t mac22[6] = {2, 0, 0, 0, 0, 0x22};
-    std::vector<std::vector<uint8_t>> tunnelCalls;
-    for (std::size_t i = before; i < calls(); ++i)
-        if (beRead32(&hwCalls()[i].data.at(20)) == kTunUnit) tunnelCalls.push_back(hwCalls()[i].data);
+    const std::vector<std::vector<uint8_t>> tunnelCalls = unitCalls(before);
     ASSERT_EQ(tunnelCalls.size(), 2u);
     EXPECT_BYTES(tunnelCalls[0], tun4Entry("198.51.100.0", 0xFFFFFF00, 1, kTunUnit, {"10.9.0.2", 4, 7, kEth, kMac2Bytes, 2}));
     EXPECT_BYTES(tunnelCalls[1], tun4Entry("198.51.100.0", 0xFFFFFF00, 1, kTunUnit, {"10.9.0.2", 4, 7, kEth, mac22, 1}));
@@ -382,24 +381,16 @@ TEST_F(TunnelScenario, NeighbourMacChangeRewritesBoundTunnelsOnce) {
 }
 
 TEST_F(TunnelScenario, LosingTheNeighbourOrTheCarryingRouteDestroysTheTunnel) {
-    neighbour("10.9.0.2", kMac2);
-    neighbour("10.9.0.9", "02:00:00:00:00:09");
-    route(NL_NEWROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
-    pass();
-    HwRouteTunNode direct = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
-    HwRouteTunNode routed = tunnel("10.9.0.1", 0xFFFFFF00, "10.20.0.7", "198.51.101.0", 0xFFFFFF00);
-    ASSERT_EQ(hwRouteTunAdd(&direct), 0);
-    ASSERT_EQ(hwRouteTunAdd(&routed), 0);
+    HwRouteTunNode direct, routed;
+    directAndRouted(&direct, &routed);
     ASSERT_EQ(find(routed)->dstType, 2);
 
     std::size_t before = calls();
     neighbour("10.9.0.2", kMac2, NL_DELNEIGH);
     EXPECT_EQ(find(direct), nullptr);
     EXPECT_NE(find(routed), nullptr);
-    bool tunnelDeleted = false;
-    for (std::size_t i = before; i < calls(); ++i)
-        tunnelDeleted |= beRead32(&hwCalls()[i].data.at(20)) == kTunUnit && hwCalls()[i].data.at(86) == 2;
-    EXPECT_TRUE(tunnelDeleted);
+    ASSERT_EQ(unitCalls(before).size(), 1u);
+    EXPECT_EQ(unitCalls(before)[0].at(86), 2);
 
     route(NL_DELROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
     EXPECT_EQ(find(routed), nullptr);
@@ -408,29 +399,16 @@ TEST_F(TunnelScenario, LosingTheNeighbourOrTheCarryingRouteDestroysTheTunnel) {
 }
 
 TEST_F(TunnelScenario, CardUpReplayRewritesTunnelsWhileTheirRoutePathsWaitForTheFlush) {
-    neighbour("10.9.0.2", kMac2);
-    neighbour("10.9.0.9", "02:00:00:00:00:09");
-    route(NL_NEWROUTE, "10.20.0.0", 16, "10.9.0.9", kEth);
-    pass();
-    HwRouteTunNode direct = tunnel("10.9.0.1", 0xFFFFFF00, "10.9.0.2", "198.51.100.0", 0xFFFFFF00);
-    HwRouteTunNode routed = tunnel("10.9.0.1", 0xFFFFFF00, "10.20.0.7", "198.51.101.0", 0xFFFFFF00);
-    ASSERT_EQ(hwRouteTunAdd(&direct), 0);
-    ASSERT_EQ(hwRouteTunAdd(&routed), 0);
+    HwRouteTunNode direct, routed;
+    directAndRouted(&direct, &routed);
     const std::size_t before = calls();
     hwRouteCardupProcess();
-    std::vector<std::vector<uint8_t>> tunnelCalls;
-    for (std::size_t i = before; i < calls(); ++i)
-        if (beRead32(&hwCalls()[i].data.at(20)) == kTunUnit) tunnelCalls.push_back(hwCalls()[i].data);
+    const std::vector<std::vector<uint8_t>> tunnelCalls = unitCalls(before);
     ASSERT_EQ(tunnelCalls.size(), 2u);
     // Newest first: the routed tunnel, whose path is re-queued and not usable
     // until the flush, goes out with no path and op 0.
-    std::vector<uint8_t> empty(92, 0);
-    put32(empty, 8, ip4("198.51.101.0"));
-    put32(empty, 12, 0xFFFFFF00);
-    empty[19] = 23;
-    put32(empty, 20, kTunUnit);
-    put32(empty, 28, 0x08);
-    EXPECT_BYTES(tunnelCalls[0], empty);
+    const uint8_t noMac[6] = {};
+    EXPECT_BYTES(tunnelCalls[0], tun4Entry("198.51.101.0", 0xFFFFFF00, 0, kTunUnit, {"0.0.0.0", 4, 0, 0, noMac, 0}));
     EXPECT_BYTES(tunnelCalls[1], tun4Entry("198.51.100.0", 0xFFFFFF00, 1, kTunUnit, {"10.9.0.2", 4, 7, kEth, kMac2Bytes, 1}));
     EXPECT_EQ(find(direct)->status, hwStatusOk);
     EXPECT_EQ(find(routed)->status, hwStatusOk);

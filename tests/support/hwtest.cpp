@@ -87,6 +87,27 @@ void HwTest::platformConfig(const std::string& json) {
     ASSERT_TRUE(simLoadConfigText(json, &err)) << err;
 }
 
+std::vector<std::vector<uint8_t>> HwTest::callsOf(uint32_t objectId, std::size_t from) const {
+    std::vector<std::vector<uint8_t>> out;
+    for (std::size_t i = from; i < hwCalls().size(); ++i)
+        if (hwCalls()[i].objectId == objectId) out.push_back(hwCalls()[i].data);
+    return out;
+}
+
+std::vector<HwTest::Record> HwTest::routeRecords(std::size_t from) const {
+    std::vector<Record> out;
+    for (std::size_t i = from; i < hwCalls().size(); ++i)
+        for (const HwdRouteEntry& e : decodedCall(hwCalls()[i]).routes)
+            for (const HwdPath& p : e.paths) out.push_back({e, p});
+    return out;
+}
+
+HwdState HwTest::hwState(std::size_t from) const {
+    HwdState s;
+    for (std::size_t i = from; i < hwCalls().size(); ++i) s.apply(decodedCall(hwCalls()[i]));
+    return s;
+}
+
 int HwTest::logCount(const std::string& text) const {
     int n = 0;
     for (const auto& l : logs)
@@ -117,6 +138,20 @@ uint32_t ip4(const char* text) {
     in_addr a{};
     inet_pton(AF_INET, text, &a);
     return ntohl(a.s_addr);
+}
+
+HwdAddr hwdAddrOf(const char* text) {
+    HwdAddr a{};
+    EXPECT_EQ(inet_pton(std::strchr(text, ':') != nullptr ? AF_INET6 : AF_INET, text, a.data()), 1) << text;
+    return a;
+}
+
+void putBe32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.at(at + std::size_t(i)) = uint8_t(v >> (24 - 8 * i));
+}
+
+void expectBytes(const std::vector<uint8_t>& actual, const std::vector<uint8_t>& expected) {
+    EXPECT_EQ(actual, expected) << "actual:\n" << hexDump(actual) << "\nexpected:\n" << hexDump(expected);
 }
 
 HwdCall decodedCall(const SimHwCall& call) {

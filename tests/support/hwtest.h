@@ -48,6 +48,16 @@ protected:
     void platformConfig(const std::string& json);
 
     const std::vector<SimHwCall>& hwCalls() const { return simHwCalls(); }
+    // The bytes of each call to `objectId` from call `from` on.
+    std::vector<std::vector<uint8_t>> callsOf(uint32_t objectId, std::size_t from = 0) const;
+    // Every path record of the route entries (both families) sent from call `from` on.
+    struct Record {
+        HwdRouteEntry entry;
+        HwdPath path;
+    };
+    std::vector<Record> routeRecords(std::size_t from = 0) const;
+    // The hardware as the calls from `from` on leave it, decoded outside the code.
+    HwdState hwState(std::size_t from = 0) const;
     // Number of captured debug lines containing `text`.
     int logCount(const std::string& text) const;
     bool logged(const std::string& text) const { return logCount(text) > 0; }
@@ -66,6 +76,21 @@ std::vector<uint8_t> hexBytes(const std::string& hex);
 std::string hexDump(const std::vector<uint8_t>& bytes);
 // Address helpers: "10.1.2.3" as a number with the first octet most significant.
 uint32_t ip4(const char* text);
+// An address text as the decoder holds it (IPv4 in the first 4 bytes).
+HwdAddr hwdAddrOf(const char* text);
+// A big-endian word written into an expected buffer at `at`.
+void putBe32(std::vector<uint8_t>& b, std::size_t at, uint32_t v);
+
+// Expected bytes, compared whole with a readable dump on mismatch.
+void expectBytes(const std::vector<uint8_t>& actual, const std::vector<uint8_t>& expected);
+inline void expectBytes(const std::vector<uint8_t>& actual, const std::string& expectedHex) {
+    expectBytes(actual, hexBytes(expectedHex));
+}
+#define EXPECT_BYTES(actual, expected) \
+    do {                               \
+        SCOPED_TRACE(#actual);         \
+        expectBytes(actual, expected); \
+    } while (0)
 
 // A recorded hardware call decoded by the shared decoder; a call whose bytes
 // do not fit its object's layout fails the test.

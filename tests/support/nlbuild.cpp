@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "hwroute/intake.h"
@@ -45,6 +47,11 @@ std::vector<uint8_t> nlAddrBytes(const std::string& text) {
     std::vector<uint8_t> out(4);
     if (inet_pton(AF_INET, text.c_str(), out.data()) != 1) throw std::invalid_argument("bad IPv4: " + text);
     return out;
+}
+
+std::vector<uint8_t> nlAttrBytes(uint16_t type, const std::vector<uint8_t>& payload) {
+    const std::vector<uint8_t> m = NlMessage(0).attr(type, payload).bytes();
+    return std::vector<uint8_t>(m.begin() + NL_HDR_LEN, m.end());
 }
 
 NlMessage::NlMessage(uint16_t type, std::vector<uint8_t> body) : type_(type), payload_(std::move(body)) {}
@@ -225,8 +232,11 @@ NlMessage nlError(int32_t code) {
 
 NlMessage nlDone() { return NlMessage(NL_DONE, std::vector<uint8_t>(4)); }
 
+// An exact-size copy, so that a read past the received bytes is seen by the address sanitizer.
 int nlDeliver(const std::vector<uint8_t>& bytes) {
-    return hwRtnotifyRecv(bytes.data(), static_cast<int>(bytes.size()));
+    std::unique_ptr<uint8_t[]> exact(bytes.empty() ? nullptr : new uint8_t[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    return hwRtnotifyRecv(exact.get(), static_cast<int>(bytes.size()));
 }
 int nlDeliver(const NlMessage& msg) { return nlDeliver(msg.bytes()); }
 int nlDeliver(const NlDatagram& datagram) { return nlDeliver(datagram.bytes()); }

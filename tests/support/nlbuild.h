@@ -200,6 +200,9 @@ NlMessage nlCard(const NlCardFields& req);
 NlMessage nlError(int32_t code);
 NlMessage nlDone();
 
+// One attribute as bytes (header, payload, padding), to nest in another.
+std::vector<uint8_t> nlAttrBytes(uint16_t type, const std::vector<uint8_t>& payload);
+
 // Address text as bytes: 4 for IPv4, 16 for IPv6 (network order).
 std::vector<uint8_t> nlAddrBytes(const std::string& text);
 

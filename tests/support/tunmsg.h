@@ -7,12 +7,12 @@
 // addresses.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "nlbuild.h"
 
 namespace tunmsg {
 
@@ -23,50 +23,17 @@ constexpr uint16_t kIptunLink = 1, kIptunLocal = 2, kIptunRemote = 3, kIptunTtl 
 constexpr uint16_t kRtaDst = 1, kRtaOif = 4, kRtaTable = 15;
 constexpr uint32_t kIffUp = 0x1, kIffRunning = 0x40, kIffNoarp = 0x80, kIffPointopoint = 0x10;
 
-inline void put(std::vector<uint8_t>& b, const void* p, std::size_t n) {
-    const auto* c = static_cast<const uint8_t*>(p);
-    b.insert(b.end(), c, c + n);
-}
 template <class T>
-void putv(std::vector<uint8_t>& b, T v) {
-    put(b, &v, sizeof(v));
-}
-
-inline std::vector<uint8_t> attr(uint16_t type, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> b;
-    putv<uint16_t>(b, uint16_t(4 + payload.size()));
-    putv<uint16_t>(b, type);
-    put(b, payload.data(), payload.size());
-    b.resize((b.size() + 3) & ~std::size_t(3), 0);
+std::vector<uint8_t> bytesOf(T v) {
+    std::vector<uint8_t> b(sizeof(T));
+    std::memcpy(b.data(), &v, sizeof(T));
     return b;
 }
-template <class T>
-std::vector<uint8_t> attrOf(uint16_t type, T v) {
-    std::vector<uint8_t> p;
-    putv(p, v);
-    return attr(type, p);
-}
-inline std::vector<uint8_t> addr(const char* text) {
-    uint8_t a[16] = {};
-    const bool v6 = std::strchr(text, ':') != nullptr;
-    inet_pton(v6 ? AF_INET6 : AF_INET, text, a);
-    return std::vector<uint8_t>(a, a + (v6 ? 16 : 4));
-}
-inline std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> b;
-    for (const auto& p : parts) b.insert(b.end(), p.begin(), p.end());
-    return b;
-}
-
-inline std::vector<uint8_t> message(uint16_t type, const std::vector<uint8_t>& body) {
-    std::vector<uint8_t> b;
-    putv<uint32_t>(b, uint32_t(16 + body.size()));
-    putv<uint16_t>(b, type);
-    putv<uint16_t>(b, 0);
-    putv<uint32_t>(b, 0);
-    putv<uint32_t>(b, 0);
-    put(b, body.data(), body.size());
-    return b;
+inline std::vector<uint8_t> text(const std::string& t) { return std::vector<uint8_t>(t.c_str(), t.c_str() + t.size() + 1); }
+inline std::vector<uint8_t> addr(const char* text) { return nlAddrBytes(text); }
+inline void append(std::vector<uint8_t>& b, uint16_t type, const std::vector<uint8_t>& payload) {
+    const std::vector<uint8_t> a = nlAttrBytes(type, payload);
+    b.insert(b.end(), a.begin(), a.end());
 }
 
 // A link message (16 new or changed, 17 removed) of an "ipip", "sit" or
@@ -74,29 +41,26 @@ inline std::vector<uint8_t> message(uint16_t type, const std::vector<uint8_t>& b
 inline std::vector<uint8_t> link(uint16_t type, int32_t index, uint32_t flags, const char* kind, const char* local,
                                  const char* remote, int proto) {
     const bool v4 = std::strcmp(kind, "ip6tnl") != 0;
-    std::vector<uint8_t> data = cat({attrOf<uint32_t>(kIptunLink, 0), attr(kIptunLocal, addr(local)),
-                                     attr(kIptunRemote, addr(remote)), attrOf<uint8_t>(kIptunTtl, 64)});
-    if (v4) data = cat({data, attrOf<uint8_t>(kIptunTos, 0)});
-    if (proto >= 0) data = cat({data, attrOf<uint8_t>(kIptunProto, uint8_t(proto))});
-    if (v4) data = cat({data, attrOf<uint8_t>(kIptunPmtudisc, 1)});
-    const std::string k(kind);
-    const std::string name = "tun" + std::to_string(index);
-    const auto text = [](const std::string& t) {
-        std::vector<uint8_t> v(t.begin(), t.end());
-        v.push_back(0);
-        return v;
-    };
-    const std::vector<uint8_t> info = cat({attr(kInfoKind, text(k)), attr(kInfoData, data)});
-    std::vector<uint8_t> body;
-    putv<uint8_t>(body, 0);                                   // ifi_family
-    putv<uint8_t>(body, 0);
-    putv<uint16_t>(body, uint16_t(v4 ? (k == "sit" ? 776 : 768) : 769));  // ifi_type: ARPHRD_SIT / _TUNNEL / _TUNNEL6
-    putv<int32_t>(body, index);
-    putv<uint32_t>(body, flags);
-    putv<uint32_t>(body, 0xFFFFFFFF);                         // ifi_change
-    body = cat({body, attr(kIflaIfname, text(name)),
-                attrOf<uint32_t>(kIflaMtu, v4 ? 1480 : 1452), attr(kIflaLinkinfo, info)});
-    return message(type, body);
+    std::vector<uint8_t> data, info;
+    append(data, kIptunLink, bytesOf<uint32_t>(0));
+    append(data, kIptunLocal, addr(local));
+    append(data, kIptunRemote, addr(remote));
+    append(data, kIptunTtl, bytesOf<uint8_t>(64));
+    if (v4) append(data, kIptunTos, bytesOf<uint8_t>(0));
+    if (proto >= 0) append(data, kIptunProto, bytesOf<uint8_t>(uint8_t(proto)));
+    if (v4) append(data, kIptunPmtudisc, bytesOf<uint8_t>(1));
+    append(info, kInfoKind, text(kind));
+    append(info, kInfoData, data);
+    // ifi_family, pad, ifi_type (ARPHRD_SIT / _TUNNEL / _TUNNEL6), index, flags, ifi_change.
+    std::vector<uint8_t> body = {0, 0};
+    for (const auto& f : {bytesOf<uint16_t>(v4 ? (std::strcmp(kind, "sit") == 0 ? 776 : 768) : 769),
+                          bytesOf(index), bytesOf(flags), bytesOf<uint32_t>(0xFFFFFFFF)})
+        body.insert(body.end(), f.begin(), f.end());
+    return NlMessage(type, body)
+        .attr(kIflaIfname, text("tun" + std::to_string(index)))
+        .attrU32(kIflaMtu, v4 ? 1480 : 1452)
+        .attr(kIflaLinkinfo, info)
+        .bytes();
 }
 
 // A route message (24 new, 25 removed) of the main table through `oif`.
@@ -104,10 +68,8 @@ inline std::vector<uint8_t> route(uint16_t type, const char* dst, uint8_t prefix
                                   uint32_t table = 254, uint8_t rtType = 1) {
     const bool v6 = std::strchr(dst, ':') != nullptr;
     std::vector<uint8_t> body = {uint8_t(v6 ? 10 : 2), prefixLen, 0, 0, uint8_t(table < 256 ? table : 252), 3, 253,
-                                 rtType};
-    putv<uint32_t>(body, 0);  // rtm_flags
-    body = cat({body, attrOf<uint32_t>(kRtaTable, table), attr(kRtaDst, addr(dst)), attrOf<uint32_t>(kRtaOif, oif)});
-    return message(type, body);
+                                 rtType, 0, 0, 0, 0};  // ... rtm_flags
+    return NlMessage(type, body).attrU32(kRtaTable, table).attr(kRtaDst, addr(dst)).attrU32(kRtaOif, oif).bytes();
 }
 
 }  // namespace tunmsg

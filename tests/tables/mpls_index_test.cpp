@@ -129,4 +129,50 @@ TEST_F(MplsIndex, TunnelLookupTellsEveryKeyFieldApart) {
     EXPECT_EQ(hwRouteTunTableLookup(stored[1]), stored[1]);
 }
 
+// Range queries over far endpoints through adds and deletes: the tunnels in
+// the range, newest first (the tunnel list's order), IPv4 and IPv6 apart.
+TEST_F(MplsIndex, CoveredTunnelsAreTheModelsNewestFirst) {
+    HwTestSizes sizes;
+    sizes.tunNum = 30;
+    reinit(sizes);
+    std::vector<HwRouteTunNode*> model;  // newest first
+    auto endpoint = [&](HwRouteTunNode& t) {
+        t.tunFamily = below(2) == 0 ? HW_AF_INET : HW_AF_INET6;
+        t.nextHopDst[0] = 10;
+        t.nextHopDst[3] = uint8_t(below(8));
+        t.nextHopDst[15] = uint8_t(below(2));  // ignored for IPv4
+    };
+    for (int round = 0; round < 2000; ++round) {
+        if (!model.empty() && (below(3) == 0 || model.size() == 30)) {
+            const auto it = model.begin() + below(uint32_t(model.size()));
+            hwRouteTunTableDelete(*it);
+            hwRouteTunNodeFree(*it);
+            model.erase(it);
+        } else {
+            HwRouteTunNode* t = hwRouteTunNodeAlloc();
+            ASSERT_NE(t, nullptr);
+            *t = HwRouteTunNode{};
+            t->tunId = uint16_t(round);
+            endpoint(*t);
+            hwRouteTunTableAdd(t);
+            model.insert(model.begin(), t);
+        }
+        uint8_t low[16] = {10}, high[16] = {10};
+        low[3] = uint8_t(below(8));
+        high[3] = uint8_t(low[3] + below(3));
+        high[15] = uint8_t(below(2));
+        const uint8_t family = below(2) == 0 ? HW_AF_INET : HW_AF_INET6;
+        std::vector<HwRouteTunNode*> want;
+        for (HwRouteTunNode* t : model) {
+            const uint32_t n = family == HW_AF_INET ? 4 : 16;
+            if (t->tunFamily == family && std::memcmp(t->nextHopDst, low, n) >= 0 &&
+                std::memcmp(t->nextHopDst, high, n) <= 0)
+                want.push_back(t);
+        }
+        HwRouteTunNode* const* got;
+        const uint32_t n = hwRouteTunCovered(family, low, high, &got);
+        ASSERT_EQ(std::vector<HwRouteTunNode*>(got, got + n), want) << "round " << round;
+    }
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
-// Records for the table tests, taken from the pools and linked the way the
-// route and neighbour handlers link them.
+// Records taken from the pools and entered in their tables the way the route
+// and neighbour handlers enter them, for tests that start from a given state.
 #pragma once
 
 #include <arpa/inet.h>
@@ -23,8 +23,9 @@ inline HwRouteDest* addDest(uint32_t vrf, const char* ip, int len) {
     HwRouteDest* d = hwRouteDestNodeAlloc();
     d->vrfId = vrf;
     d->destIp = ip4(ip);
-    d->mask = ~0u << (32 - len);
+    d->mask = len == 0 ? 0 : ~0u << (32 - len);
     hwListInit(&d->nhopList);
+    hwListInit(&d->tunList);
     hwRouteDestTableAdd(d);
     return d;
 }
@@ -46,6 +47,7 @@ inline HwRoute6Dest* addDest6(uint32_t vrf, const char* ip, uint8_t len) {
     std::memcpy(d->destIpAddr, ip6(ip).data(), 16);
     d->prefixLen = len;
     hwListInit(&d->nhopList);
+    hwListInit(&d->tunList);
     hwRoute6DestTableAdd(d);
     return d;
 }
@@ -60,10 +62,18 @@ inline HwRoute6Nexthop* addNexthop6(HwRoute6Dest* d, const char* via, uint8_t pr
     return n;
 }
 
-inline HwArpNode* addArp(uint32_t vrf, const char* ip) {
+// A neighbour on `unit` and `port`, MAC 00:11:22:33:44:<macLast>.
+inline HwArpNode* addArp(uint32_t vrf, const char* ip, uint32_t unit = 0, uint32_t port = 0, uint8_t macLast = 0,
+                         uint8_t status = hwStatusIdle) {
     HwArpNode* a = hwArpNodeAlloc();
     a->vpnVrfid = vrf;
     a->nextHop = ip4(ip);
+    a->ifUnit = unit;
+    a->outPort = port;
+    const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, macLast};
+    std::memcpy(a->mac, mac, 6);
+    a->status = status;
+    hwListInit(&a->tunList);
     hwArpTableAdd(a);
     return a;
 }
