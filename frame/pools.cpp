@@ -123,15 +123,17 @@ HwArpNode* hwArpNodeAlloc(void) { return ArpPool::take(); }
 // A record freed while its host entry write stands refused takes its share
 // of the error count with it, whichever path frees it (a delete of a
 // refused record, a held one released by the flush, a local address).
-int hwArpNodeFree(HwArpNode* node) {
-    if (node != nullptr && node->status == hwStatusAddAbnormal && ghwRoute.hwErrArpCnt != 0) {
-        ghwRoute.hwErrArpCnt--;
+template <class Pool, class Node>
+int giveNeighbour(Node* node, uint32_t* errCount) {
+    if (node != nullptr && node->status == hwStatusAddAbnormal && *errCount != 0) {
+        (*errCount)--;
         node->status = hwStatusIdle;
     }
-    return ArpPool::give(node);
+    return Pool::give(node);
 }
+int hwArpNodeFree(HwArpNode* node) { return giveNeighbour<ArpPool>(node, &ghwRoute.hwErrArpCnt); }
 HwNd6Node* hwNd6NodeAlloc(void) { return Nd6Pool::take(); }
-int hwNd6NodeFree(HwNd6Node* node) { return Nd6Pool::give(node); }
+int hwNd6NodeFree(HwNd6Node* node) { return giveNeighbour<Nd6Pool>(node, &ghwRoute.hwErrNd6Cnt); }
 
 uint32_t hwPoolFreeCount(const NodePool* head) {
     uint32_t n = 0;

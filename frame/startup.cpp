@@ -116,6 +116,7 @@ void hwRouteStateInit(int32_t routeMax, int32_t arpNum, int32_t nd6Num, int32_t 
     hwAbnormalRegister(HW_ABN_ROUTE4, hwRouteAbnormalRetry);
     hwAbnormalRegister(HW_ABN_ARP, hwArpAbnormalRetry);
     hwAbnormalRegister(HW_ABN_ROUTE6, hwRoute6AbnormalRetry);
+    hwAbnormalRegister(HW_ABN_ND6, hwNd6AbnormalRetry);
     hwAbnormalRegister(HW_ABN_ILM, hwIlmAbnormalRetry);
     hwAbnormalRegister(HW_ABN_L2VPN, hwL2vpnAbnormalRetry);
     hwAbnormalRegister(HW_ABN_TUN, hwTunAbnormalRetry);

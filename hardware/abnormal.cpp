@@ -149,3 +149,11 @@ HwAbnKey hwAbnRoute6Key(uint32_t vrf, const uint8_t* destIpAddr, uint32_t prefix
     k.extra = prefixLen;
     return k;
 }
+
+HwAbnKey hwAbnNd6Key(uint32_t vrf, const uint8_t* address) {
+    HwAbnKey k{};
+    k.kind = HW_ABN_ND6;
+    k.vrf = vrf;
+    std::memcpy(k.addr, address, 16);
+    return k;
+}

@@ -108,21 +108,27 @@ void noteFailure(uint32_t* run, const char* family) {
 using Nh = HwRouteNexthop;
 using Nh6 = HwRoute6Nexthop;
 
-// The held neighbour a removed path depended on loses one dependant, and
-// goes when it has none left - unless it is wanted still (the kernel has
-// reported it again and its host entry waits for a retry, or it became the
-// router's own address): then it only stops being held.
+// The held neighbour (ARP or ND6) a removed path depended on loses one
+// dependant, and goes when it has none left (true) - unless it is wanted
+// still (the kernel has reported it again and its host entry waits for a
+// retry, or it became the router's own address): then it only stops being held.
+template <class Node>
+bool lastDependantGone(Node* nb) {
+    if (nb->refCnt > 0) nb->refCnt--;
+    if (nb->refCnt != 0) return false;
+    if (nb->status == hwStatusAddAbnormal || (nb->flag & ARP_FLAG_LOCAL)) {
+        nb->flag &= uint8_t(~ARP_FLAG_HELD);
+        return false;
+    }
+    return true;
+}
+
 void releaseHeldArp(const Nh* n) {
     uint32_t vrf = 0;
     if (!hwNexthopEffectiveVrf(n, &vrf)) return;
     for (HwArpNode* arp = hwArpFind(vrf, n->nextHop); arp != nullptr; arp = hwArpFindNext(arp)) {
         if (!(arp->flag & ARP_FLAG_HELD)) continue;
-        if (arp->refCnt > 0) arp->refCnt--;
-        if (arp->refCnt != 0) return;
-        if (arp->status == hwStatusAddAbnormal || (arp->flag & ARP_FLAG_LOCAL)) {
-            arp->flag &= uint8_t(~ARP_FLAG_HELD);
-            return;
-        }
+        if (!lastDependantGone(arp)) return;
         hwArpTableDelete(arp);
         hwArpNodeFree(arp);
         return;
@@ -262,12 +268,7 @@ void releaseHeldNd6(const Nh6* n) {
     if (!hwNexthop6EffectiveVrf(n, &vrf)) return;
     for (HwNd6Node* nd = hwNd6Find(vrf, n->nextHop); nd != nullptr; nd = hwNd6FindNext(nd)) {
         if (!(nd->flag & ARP_FLAG_HELD)) continue;
-        if (nd->refCnt > 0) nd->refCnt--;
-        if (nd->refCnt != 0) return;
-        if (nd->flag & ARP_FLAG_LOCAL) {  // became the router's own address: stays
-            nd->flag &= uint8_t(~ARP_FLAG_HELD);
-            return;
-        }
+        if (!lastDependantGone(nd)) return;
         hwNd6TableDelete(nd);
         hwNd6NodeFree(nd);
         return;

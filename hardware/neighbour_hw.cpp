@@ -1,13 +1,22 @@
 // Neighbour host entries: every resolved ARP and ND6 neighbour is a /32 or
-// /128 route with one next hop carrying its MAC address, port and VLAN.
+// /128 route with one next hop carrying its MAC address, port and VLAN. Both
+// families share one writer (HostEntry below); each supplies its record, buffer,
+// object, counters, abnormal key and log lines.
 //
 // Status moves made here (the add writers do not look at the old status):
 //   add accepted            any  -> 1   ok counter + 1, unless cardupFlag (then cleared)
-//   IPv4 add refused        any  -> 4   error counter + 1 (once); a card-up
-//                                       rewrite also leaves the ok counter
-//   delete                  1, 5 -> 2   ok counter - 1 (platform called)
+//   add refused             any  -> 4   error counter + 1 (once); a card-up
+//                                       rewrite also leaves the ok counter;
+//                                       queued in the abnormal table
+//   delete                  1, 5 -> 2   ok counter - 1 (platform called; a
+//                                       refusal is queued with its bytes)
 //   delete                  4    -> 2   error counter - 1 (no platform call)
 //   delete                  else        unchanged, error line
+//
+// A failed VLAN lookup: the IPv4 add and both deletes go out with what is
+// known (a delete given up would leave the entry in hardware for good once its
+// interface is gone). The IPv6 add sends nothing, as its writer always did,
+// but counts as refused, so the retry writes it once the lookup works.
 #include <cstring>
 
 #include "hwroute/abnormal.h"
@@ -57,139 +66,149 @@ HwNeighEntry nd6Entry(const HwNd6Node* node, uint8_t op) {
     return e;
 }
 
-// A successful add: in hardware; a card-up rewrite was counted before.
-template <class Node>
-void addAccepted(Node* node, uint32_t* okCounter) {
-    node->status = hwStatusOk;
-    if (node->cardupFlag != 0)
-        node->cardupFlag = 0;
-    else
-        (*okCounter)++;
-}
+// The IPv4 family: object 338, 92-byte buffer.
+struct Arp {
+    using Node = HwArpNode;
+    static constexpr uint32_t kObject = HW_OBJ_ROUTE4;
+    static constexpr uint32_t kBufLen = HW_ARP_BUF_LEN;
+    static constexpr bool kAddNeedsVlan = false;
+    static constexpr uint32_t HwRouteGlobal::*ok = &HwRouteGlobal::hwOkArpCnt;
+    static constexpr uint32_t HwRouteGlobal::*err = &HwRouteGlobal::hwErrArpCnt;
+    static constexpr const char* kAdd = "[hwUpdateArpAdd]";
+    static constexpr const char* kDel = "[hwUpdateArpDel]";
+    static constexpr const char* kWord = "arp";
+    static HwNeighEntry entry(const Node* n, uint8_t op) { return arpEntry(n, op); }
+    static void pack(uint8_t* buf, const HwNeighEntry& e) { packArpHwBuf(buf, e); }
+    static HwAbnKey key(const Node* n) { return hwAbnArpKey(n->vpnVrfid, n->nextHop); }
+    static Node* find(const HwAbnKey& k) { return hwArpFind(k.vrf, beRead32(k.addr)); }
+    static int retryWrite(Node* n) { return hwArpRetryWrite(n); }
+    static void logEntry(const char* fn, const char* verb, const Node* n, uint32_t vrId) {
+        LOG("%s=>%s arp to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x.", fn, verb, vrId, n->nextHop, 0xFFFFFFFFu);
+    }
+};
+
+// The IPv6 family: object 339, 100-byte buffer.
+struct Nd6 {
+    using Node = HwNd6Node;
+    static constexpr uint32_t kObject = HW_OBJ_ROUTE6;
+    static constexpr uint32_t kBufLen = HW_ND6_BUF_LEN;
+    static constexpr bool kAddNeedsVlan = true;
+    static constexpr uint32_t HwRouteGlobal::*ok = &HwRouteGlobal::hwOkNd6Cnt;
+    static constexpr uint32_t HwRouteGlobal::*err = &HwRouteGlobal::hwErrNd6Cnt;
+    static constexpr const char* kAdd = "[hwUpdateNd6Add]";
+    static constexpr const char* kDel = "[hwUpdateNd6Del]";
+    static constexpr const char* kWord = "nd6";
+    static HwNeighEntry entry(const Node* n, uint8_t op) { return nd6Entry(n, op); }
+    static void pack(uint8_t* buf, const HwNeighEntry& e) { packNd6HwBuf(buf, e); }
+    static HwAbnKey key(const Node* n) { return hwAbnNd6Key(n->vpnVrfid, n->nextHop); }
+    static Node* find(const HwAbnKey& k) { return hwNd6Find(k.vrf, k.addr); }
+    static int retryWrite(Node* n) { return hwNd6RetryWrite(n); }
+    static void logEntry(const char* fn, const char* verb, const Node* n, uint32_t vrId) {
+        if (!hwRouteDebugOn(HW_DBG_MOD, HW_DBG_ROUTE)) return;  // the address text only for a line written
+        LOG("%s=>%s nd6 to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d.", fn, verb, vrId, ip6_sprintf(n->nextHop),
+            128);
+    }
+};
+
+template <class F>
+struct HostEntry {
+    using Node = typename F::Node;
+
+    // A successful add: in hardware; a card-up rewrite was counted before.
+    // A refused record written at last leaves the error count.
+    static int accepted(Node* n) {
+        LOG("%s=>add %s to hardware success.", F::kAdd, F::kWord);
+        if (n->status == hwStatusAddAbnormal) ghwRoute.*F::err -= 1;
+        n->status = hwStatusOk;
+        if (n->cardupFlag != 0)
+            n->cardupFlag = 0;
+        else
+            ghwRoute.*F::ok += 1;
+        return 0;
+    }
+
+    // The error count holds each refused record once (a retry refused again
+    // does not raise it). A refused card-up rewrite leaves the entry out of
+    // the new card: no longer counted in hardware, its retry counts it again.
+    static int refused(Node* n) {
+        LOG("%s=>add %s to hardware error.", F::kAdd, F::kWord);
+        if (n->status != hwStatusAddAbnormal) ghwRoute.*F::err += 1;
+        n->status = hwStatusAddAbnormal;
+        if (n->cardupFlag != 0) {
+            n->cardupFlag = 0;
+            ghwRoute.*F::ok -= 1;
+        }
+        hwAbnormalQueue(F::key(n));
+        return -1;
+    }
+
+    static int add(Node* n) {
+        if (n == nullptr) return -1;
+        HwNeighEntry e = F::entry(n, HW_REC_OP_ADD);
+        if (!neighbourVlan(n->ifUnit, n->subIfUnit, &e.vid)) {
+            LOG("%s=>sysIndexTrans get vlan id failed.", F::kAdd);
+            if (F::kAddNeedsVlan) return refused(n);
+        }
+        uint8_t buf[F::kBufLen];
+        F::pack(buf, e);
+        F::logEntry(F::kAdd, "add", n, e.vrId);
+        return hwSendEntries(F::kObject, buf, sizeof buf) == 0 ? accepted(n) : refused(n);
+    }
+
+    static int del(Node* n) {
+        if (n == nullptr) return -1;
+        HwNeighEntry e = F::entry(n, HW_REC_OP_DEL);
+        if (!neighbourVlan(n->ifUnit, n->subIfUnit, &e.vid)) LOG("%s=>sysIndexTrans get vlan id failed.", F::kDel);
+        uint8_t buf[F::kBufLen];
+        F::pack(buf, e);
+        F::logEntry(F::kDel, "del", n, e.vrId);
+        switch (n->status) {
+            case hwStatusAddAbnormal:
+                LOG("%s=>del %s to hardware success,old status is add abnormal.", F::kDel, F::kWord);
+                n->status = hwStatusIdle;
+                ghwRoute.*F::err -= 1;
+                break;
+            case hwStatusOk:
+            case hwStatusDelAbnormal:
+                // A refused delete is kept, with its bytes, for a retry.
+                if (hwSendEntries(F::kObject, buf, sizeof buf) != 0) hwAbnormalQueue(F::key(n), buf, sizeof buf);
+                LOG("%s=>del %s to hardware success.", F::kDel, F::kWord);
+                n->status = hwStatusIdle;
+                ghwRoute.*F::ok -= 1;
+                break;
+            default:
+                LOG("%s=>del %s to hardware error,status %d is error.", F::kDel, F::kWord, n->status);
+                break;
+        }
+        return 0;
+    }
+
+    // A neighbour whose host entry write was refused. A record now in
+    // hardware (rewritten since) leaves nothing to do; a record still refused
+    // is written again; otherwise the kept delete goes out again, when there
+    // is one.
+    static HwAbnResult retry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+        Node* n = F::find(key);
+        if (n != nullptr && n->status == hwStatusOk) return HwAbnResult::Superseded;
+        if (n != nullptr && n->status == hwStatusAddAbnormal && !(n->flag & ARP_FLAG_LOCAL))
+            return F::retryWrite(n) == 0 ? HwAbnResult::Recovered : HwAbnResult::Refused;
+        if (savedLen == 0 || savedLen > HW_ABN_SAVED_MAX) return HwAbnResult::Superseded;
+        uint8_t buf[HW_ABN_SAVED_MAX];
+        std::memcpy(buf, saved, savedLen);
+        return hwSendEntries(F::kObject, buf, savedLen) == 0 ? HwAbnResult::Recovered : HwAbnResult::Refused;
+    }
+};
 
 }  // namespace
 
-int hwUpdateArpAdd(HwArpNode* node) {
-    if (node == nullptr) return -1;
-    HwNeighEntry e = arpEntry(node, HW_REC_OP_ADD);
-    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid))
-        LOG("[hwUpdateArpAdd]=>sysIndexTrans get vlan id failed.");
-    uint8_t buf[HW_ARP_BUF_LEN];
-    packArpHwBuf(buf, e);
-    LOG("[hwUpdateArpAdd]=>add arp to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x.", e.vrId, node->nextHop,
-        0xFFFFFFFFu);
-    if (hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf)) != 0) {
-        LOG("[hwUpdateArpAdd]=>add arp to hardware error.");
-        // The error count holds each refused record once: a retry refused
-        // again does not raise it a second time.
-        if (node->status != hwStatusAddAbnormal) ghwRoute.hwErrArpCnt++;
-        node->status = hwStatusAddAbnormal;
-        // A refused card-up rewrite leaves the entry out of the new card: it
-        // is no longer counted in hardware, and its retry counts it again.
-        if (node->cardupFlag != 0) {
-            node->cardupFlag = 0;
-            ghwRoute.hwOkArpCnt--;
-        }
-        hwAbnormalQueue(hwAbnArpKey(node->vpnVrfid, node->nextHop));
-        return -1;
-    }
-    LOG("[hwUpdateArpAdd]=>add arp to hardware success.");
-    if (node->status == hwStatusAddAbnormal) ghwRoute.hwErrArpCnt--;  // a refused record written at last
-    addAccepted(node, &ghwRoute.hwOkArpCnt);
-    return 0;
-}
+int hwUpdateArpAdd(HwArpNode* node) { return HostEntry<Arp>::add(node); }
+int hwUpdateArpDel(HwArpNode* node) { return HostEntry<Arp>::del(node); }
+int hwUpdateNd6Add(HwNd6Node* node) { return HostEntry<Nd6>::add(node); }
+int hwUpdateNd6Del(HwNd6Node* node) { return HostEntry<Nd6>::del(node); }
 
-int hwUpdateArpDel(HwArpNode* node) {
-    if (node == nullptr) return -1;
-    HwNeighEntry e = arpEntry(node, HW_REC_OP_DEL);
-    // A failed VLAN lookup (the interface is gone) does not keep the entry
-    // in hardware: the delete goes out with what is known (a deliberate
-    // departure from giving up here), and is retried when refused.
-    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) LOG("[hwUpdateArpDel]=>sysIndexTrans get vlan id failed.");
-    uint8_t buf[HW_ARP_BUF_LEN];
-    packArpHwBuf(buf, e);
-    LOG("[hwUpdateArpDel]=>del arp to hardware:vrId=%d,subnetAddr=0x%x,subnetMask=0x%x.", e.vrId, node->nextHop,
-        0xFFFFFFFFu);
-    switch (node->status) {
-        case hwStatusAddAbnormal:
-            LOG("[hwUpdateArpDel]=>del arp to hardware success,old status is add abnormal.");
-            node->status = hwStatusIdle;
-            ghwRoute.hwErrArpCnt--;
-            break;
-        case hwStatusOk:
-        case hwStatusDelAbnormal:
-            // A refused delete is kept, with its bytes, for a retry.
-            if (hwSendEntries(HW_OBJ_ROUTE4, buf, sizeof(buf)) != 0)
-                hwAbnormalQueue(hwAbnArpKey(node->vpnVrfid, node->nextHop), buf, sizeof(buf));
-            LOG("[hwUpdateArpDel]=>del arp to hardware success.");
-            node->status = hwStatusIdle;
-            ghwRoute.hwOkArpCnt--;
-            break;
-        default:
-            LOG("[hwUpdateArpDel]=>del arp to hardware error,status %d is error.", node->status);
-            break;
-    }
-    return 0;
-}
-
-int hwUpdateNd6Add(HwNd6Node* node) {
-    if (node == nullptr) return -1;
-    HwNeighEntry e = nd6Entry(node, HW_REC_OP_ADD);
-    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) {
-        LOG("[hwUpdateNd6Add]=>sysIndexTrans get vlan id failed.");
-        return -1;
-    }
-    uint8_t buf[HW_ND6_BUF_LEN];
-    packNd6HwBuf(buf, e);
-    LOG("[hwUpdateNd6Add]=>add nd6 to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d.", e.vrId,
-        ip6_sprintf(node->nextHop), 128);
-    (void)hwSendEntries(HW_OBJ_ROUTE6, buf, sizeof(buf));  // the IPv6 add does not look at the answer
-    LOG("[hwUpdateNd6Add]=>add nd6 to hardware success.");
-    addAccepted(node, &ghwRoute.hwOkNd6Cnt);
-    return 0;
-}
-
-int hwUpdateNd6Del(HwNd6Node* node) {
-    if (node == nullptr) return -1;
-    HwNeighEntry e = nd6Entry(node, HW_REC_OP_DEL);
-    if (!neighbourVlan(node->ifUnit, node->subIfUnit, &e.vid)) {
-        LOG("[hwUpdateNd6Del]=>sysIndexTrans get vlan id failed.");
-        return -1;
-    }
-    uint8_t buf[HW_ND6_BUF_LEN];
-    packNd6HwBuf(buf, e);
-    LOG("[hwUpdateNd6Del]=>del nd6 to hardware:vrId=%d,subnetAddr=%s,subnetMaskLen=%d.", e.vrId,
-        ip6_sprintf(node->nextHop), 128);
-    switch (node->status) {
-        case hwStatusAddAbnormal:
-            LOG("[hwUpdateNd6Del]=>del nd6 to hardware success,old status is add abnormal.");
-            node->status = hwStatusIdle;
-            ghwRoute.hwErrNd6Cnt--;
-            break;
-        case hwStatusOk:
-        case hwStatusDelAbnormal:
-            (void)hwSendEntries(HW_OBJ_ROUTE6, buf, sizeof(buf));
-            LOG("[hwUpdateNd6Del]=>del nd6 to hardware success.");
-            node->status = hwStatusIdle;
-            ghwRoute.hwOkNd6Cnt--;
-            break;
-        default:
-            LOG("[hwUpdateNd6Del]=>del nd6 to hardware error,status %d is error.", node->status);
-            break;
-    }
-    return 0;
-}
-
-// A neighbour whose host entry write was refused. A record now in hardware
-// (rewritten since) leaves nothing to do; a record still refused is written
-// again; otherwise the kept delete goes out again, when there is one.
 HwAbnResult hwArpAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
-    HwArpNode* arp = hwArpFind(key.vrf, beRead32(key.addr));
-    if (arp != nullptr && arp->status == hwStatusOk) return HwAbnResult::Superseded;
-    if (arp != nullptr && arp->status == hwStatusAddAbnormal && !(arp->flag & ARP_FLAG_LOCAL))
-        return hwArpRetryWrite(arp) == 0 ? HwAbnResult::Recovered : HwAbnResult::Refused;
-    if (savedLen == 0) return HwAbnResult::Superseded;
-    uint8_t buf[HW_ABN_SAVED_MAX];
-    std::memcpy(buf, saved, savedLen);
-    return hwSendEntries(HW_OBJ_ROUTE4, buf, savedLen) == 0 ? HwAbnResult::Recovered : HwAbnResult::Refused;
+    return HostEntry<Arp>::retry(key, saved, savedLen);
+}
+HwAbnResult hwNd6AbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen) {
+    return HostEntry<Nd6>::retry(key, saved, savedLen);
 }

@@ -116,11 +116,14 @@ uint32_t hwRoute6NhopBufInsert(uint8_t* record, HwRoute6Nexthop* nh, HwRoute6Nex
     if (record == nullptr || nh == nullptr) return 0;
     const HwRoute6Nexthop* src = orig != nullptr ? orig : nh;
 
-    // Unlike IPv4, a path whose interface kind is unknown is left out.
+    // Unlike IPv4, a path whose interface kind is unknown is left out - but
+    // not its delete, which goes out with what is known (a deliberate
+    // departure: left out, the path would stay in hardware for good once its
+    // interface is gone).
     SysIndexIfRecord ifRec{};
     if (sysIndexTrans(nh->ifUnit, HW_TRANS_IF_RECORD, &ifRec) != 0) {
         LOG("sysIndexTrans get end type failed.");
-        return 0;
+        if (op != HW_NHOP_OP_DEL) return 0;
     }
     const HwRecordKind kind = hwRecordKind(src, op);
     HwNhopRec r{};

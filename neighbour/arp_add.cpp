@@ -313,24 +313,18 @@ int arpAddNew(const HwArpNode* r) {
 
 }  // namespace
 
+// A rewrite refused on a change or on a held record's return: what waits on
+// the pend table is resolved (paths still in hardware on this MAC stay
+// there), and paths not in hardware are queued again.
 int hwArpRetryWrite(HwArpNode* arp) {
-    if (arp == nullptr || hwUpdateArpAdd(arp) != 0) return -1;
-    if (arp->flag & ARP_FLAG_UNRELEASED) {
-        arp->flag &= uint8_t(~ARP_FLAG_UNRELEASED);
-        releaseWaiters(arp);
-        return 0;
-    }
-    // A rewrite refused on a change or on a held record's return: the
-    // record is live again, what waits on the pend table is resolved (paths
-    // still in hardware on this MAC stay there), and paths not in hardware
-    // are queued again. ILM entries and pseudowires that arrived meanwhile
+    // ILM entries and pseudowires that arrived while the rewrite was refused
     // waited for it: they are written now.
-    hwArpUnhold(arp);
-    fastReleasePending(arp);
-    fastReaddRoutes(arp);
-    newReleaseIlm(arp);
-    newReleaseL2vpn(arp);
-    return 0;
+    return hwNeighRetryWrite(arp, hwUpdateArpAdd, releaseWaiters, [](HwArpNode* a) {
+        fastReleasePending(a);
+        fastReaddRoutes(a);
+        newReleaseIlm(a);
+        newReleaseL2vpn(a);
+    });
 }
 
 namespace {

@@ -128,21 +128,6 @@ void lostIlm(HwRouteIlmNode* ilm) {
     hwIlmWait(ilm);
 }
 
-// A neighbour withdrawn while its host entry is not in hardware. A record
-// whose rewrite was refused no longer wants it (the retry must not bring back
-// what the kernel withdrew); if it had released its dependants before the
-// refusal (a change), they go as for a record in hardware (true). A held
-// record stays held; any other record has no dependants and is freed.
-bool unwrittenWithDependants(HwArpNode* arp) {
-    if (arp->status == hwStatusAddAbnormal && !(arp->flag & ARP_FLAG_UNRELEASED)) {
-        arp->status = hwStatusIdle;
-        ghwRoute.hwErrArpCnt--;
-        return !hwArpHeld(arp);
-    }
-    if (!hwArpHeld(arp)) arpFree(arp);
-    return false;
-}
-
 }  // namespace
 
 int hwArpDel(HwArpNode* request) {
@@ -159,7 +144,7 @@ int hwArpDel(HwArpNode* request) {
     // 4. Not in hardware.
     if (!hwArpInHardware(arp)) {
         ghwRoute.arpDelStateNoSuccessCnt++;
-        if (!unwrittenWithDependants(arp)) return 0;
+        if (!hwNeighUnwrittenWithDependants(arp, &HwRouteGlobal::hwErrArpCnt, arpFree)) return 0;
     } else {
         // 5. The host entry first; a refusal changes nothing else.
         ghwRoute.arpDelNormalDelCnt++;

@@ -33,18 +33,59 @@ void hwAddr4To16(uint32_t address, uint8_t* out16);
 //   2 or 4, delete -> freed; a held record stays as it is
 //   local          -> stored only (2), never written
 
-// A neighbour whose /32 host entry is in hardware (ok, or a delete that failed).
-inline bool hwArpInHardware(const HwArpNode* arp) {
+// ND6 records follow the same life, so the helpers below take either kind.
+
+// A neighbour whose host entry is in hardware (ok, or a delete that failed).
+template <class Node>
+inline bool hwArpInHardware(const Node* arp) {
     return arp->status == hwStatusOk || arp->status == hwStatusDelAbnormal;
 }
-inline bool hwArpHeld(const HwArpNode* arp) { return (arp->flag & ARP_FLAG_HELD) != 0; }
-inline void hwArpHold(HwArpNode* arp) {
+template <class Node>
+inline bool hwArpHeld(const Node* arp) {
+    return (arp->flag & ARP_FLAG_HELD) != 0;
+}
+template <class Node>
+inline void hwArpHold(Node* arp) {
     arp->flag |= ARP_FLAG_HELD;
     arp->refCnt++;
 }
-inline void hwArpUnhold(HwArpNode* arp) {
+template <class Node>
+inline void hwArpUnhold(Node* arp) {
     arp->flag &= static_cast<uint8_t>(~ARP_FLAG_HELD);
     arp->refCnt = 0;
+}
+
+// A refused host entry written by a retry. Its first write (ARP_FLAG_UNRELEASED)
+// releases what waited for the neighbour as for a new one (`releaseWaiters`);
+// a rewrite (a change, a held record learnt again, a card-up replay) makes
+// the record live again and `releaseAgain` resolves what waits on it.
+template <class Node, class Write, class First, class Again>
+int hwNeighRetryWrite(Node* n, Write write, First releaseWaiters, Again releaseAgain) {
+    if (n == nullptr || write(n) != 0) return -1;
+    if (n->flag & ARP_FLAG_UNRELEASED) {
+        n->flag &= static_cast<uint8_t>(~ARP_FLAG_UNRELEASED);
+        releaseWaiters(n);
+        return 0;
+    }
+    hwArpUnhold(n);
+    releaseAgain(n);
+    return 0;
+}
+
+// A neighbour withdrawn while its host entry is not in hardware. A record
+// whose rewrite was refused no longer wants it (the retry must not bring back
+// what the kernel withdrew); if it had released its dependants before the
+// refusal (a change), they go as for a record in hardware (true). A held
+// record stays held; any other record has no dependants and is freed.
+template <class Node>
+bool hwNeighUnwrittenWithDependants(Node* n, uint32_t HwRouteGlobal::*errCount, void (*freeRecord)(Node*)) {
+    if (n->status == hwStatusAddAbnormal && !(n->flag & ARP_FLAG_UNRELEASED)) {
+        n->status = hwStatusIdle;
+        ghwRoute.*errCount -= 1;
+        return !hwArpHeld(n);
+    }
+    if (!hwArpHeld(n)) freeRecord(n);
+    return false;
 }
 
 // The "<what> detected" line of the ARP handlers, with the request's fields.

@@ -31,16 +31,6 @@ bool zero(const uint8_t* bytes, size_t len) {
     return true;
 }
 
-bool inHardware(const HwNd6Node* nd) { return nd->status == hwStatusOk || nd->status == hwStatusDelAbnormal; }
-bool held(const HwNd6Node* nd) { return (nd->flag & ARP_FLAG_HELD) != 0; }
-void hold(HwNd6Node* nd) {
-    nd->flag |= ARP_FLAG_HELD;
-    nd->refCnt++;
-}
-void unhold(HwNd6Node* nd) {
-    nd->flag &= static_cast<uint8_t>(~ARP_FLAG_HELD);
-    nd->refCnt = 0;
-}
 void nd6Free(HwNd6Node* nd) {
     hwNd6TableDelete(nd);
     hwNd6NodeFree(nd);
@@ -86,6 +76,7 @@ void fastReleasePending(HwNd6Node* nd) {
     });
 }
 
+// Paths that are not in hardware are queued for the next flush.
 void fastReaddRoutes(HwNd6Node* nd) {
     hwNd6EachPath(nd, [](Nh6* nh) {
         nh->flag &= ~(NH_WAIT_PRIVATE_ARP | NH_WAIT_L2VPN_ARP);  // its neighbour is back: nothing to withdraw later
@@ -98,6 +89,16 @@ void fastReaddRoutes(HwNd6Node* nd) {
     });
 }
 
+void newReleaseL2vpn(HwNd6Node* nd);
+
+// A rewrite refused on a change: as on the IPv4 side, pseudowires that came
+// while it was refused waited for it and are written now.
+void releaseAgain(HwNd6Node* nd) {
+    fastReleasePending(nd);
+    fastReaddRoutes(nd);
+    newReleaseL2vpn(nd);
+}
+
 int nd6AddSame(HwNd6Node* nd) {
     ghwRoute.nd6AddSameInfoCnt++;
     if (nd->status == hwStatusDelAbnormal) {
@@ -106,18 +107,20 @@ int nd6AddSame(HwNd6Node* nd) {
         ghwRoute.nd6AddAbmlErrCnt++;
         return 0;
     }
-    if (!held(nd) && nd->status != hwStatusIdle) {
+    if (!hwArpHeld(nd) && nd->status != hwStatusIdle) {
         LOG("[hwNd6Add]=>no change,do nothing more.");
         ghwRoute.nd6AddRedupErrCnt++;
         return 0;
     }
     if (hwUpdateNd6Add(nd) != 0) {
         LOG("[hwNd6Add]=>ERROR: hwUpdateNd6Add error.");
+        // A held record stays held (paths in hardware still use it); its
+        // refused status keeps the flush from freeing it, and the retry
+        // that writes it brings its paths back.
         return -1;
     }
-    unhold(nd);
-    fastReleasePending(nd);
-    fastReaddRoutes(nd);
+    hwArpUnhold(nd);
+    releaseAgain(nd);
     return 0;
 }
 
@@ -173,26 +176,36 @@ void changeReaddRoutes(const uint8_t* address) {
     });
 }
 
+void takeInformation(HwNd6Node* nd, const HwNd6Node* r) {
+    std::memcpy(nd->macAddr, r->macAddr, sizeof nd->macAddr);
+    nd->outPort = r->outPort;
+    nd->ifUnit = r->ifUnit;
+    nd->subIfUnit = r->subIfUnit;
+}
+
 int nd6AddChanged(HwNd6Node* nd, const HwNd6Node* r) {
     ghwRoute.nd6AddChangeCnt++;
+    // A record whose first write was refused has released nothing yet:
+    // only its data changes, and the write is tried again.
+    if (nd->flag & ARP_FLAG_UNRELEASED) {
+        takeInformation(nd, r);
+        return hwNd6RetryWrite(nd);
+    }
 
     // Withdraw everything that used the old MAC.
     hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnDel);
     hwTunWithdrawAll(&nd->tunList);
     changeWithdrawRoutes(nd);
-    if (held(nd)) {
-        unhold(nd);
+    if (hwArpHeld(nd)) {
+        hwArpUnhold(nd);
         ghwRoute.nd6ChangeArpSwDelCnt++;
     } else {
         hwUpdateNd6Del(nd);
     }
 
     // Rewrite the host entry and everything through it.
-    std::memcpy(nd->macAddr, r->macAddr, sizeof nd->macAddr);
-    nd->outPort = r->outPort;
-    nd->ifUnit = r->ifUnit;
-    nd->subIfUnit = r->subIfUnit;
-    (void)hwUpdateNd6Add(nd);
+    takeInformation(nd, r);
+    (void)hwUpdateNd6Add(nd);  // a refusal shows in status and the hardware counters
     hwL2vpnEachTo(HW_AF_INET6, nd->nextHop, hwUpdateL2vpnAdd);
     bindNeighbourTunnels(nd);
     changeReaddRoutes(nd->nextHop);
@@ -244,6 +257,7 @@ int nd6AddNew(const HwNd6Node* r) {
     ghwRoute.nd6AddHardwareCnt++;
     if (hwUpdateNd6Add(nd) != 0) {
         LOG("[hwNd6Add]=>ERROR: hwUpdateNd6Add error.");
+        nd->flag |= ARP_FLAG_UNRELEASED;  // released by the retry that gets it written
         return -1;
     }
     newAddRoutes(nd);
@@ -268,7 +282,7 @@ void cardupFix(Nh6* nh) {
 
 void lostWhileDeleting(HwNd6Node* nd, Nh6* nh) {
     ghwRoute.nd6DelProtoDelCnt++;
-    hold(nd);
+    hwArpHold(nd);
     nh->flag |= NH_NEIGH_LOST;
     if (nh->flag & NH_VPN) nh->flag |= NH_VPN_NEIGH_LOST;
     if (hwNeighPend(nh)) ghwRoute.nd6DelProtoPendDelCnt++;
@@ -276,7 +290,7 @@ void lostWhileDeleting(HwNd6Node* nd, Nh6* nh) {
 
 void lostInHardware(HwNd6Node* nd, Nh6* nh) {
     ghwRoute.nd6DelRtDelCnt++;
-    hold(nd);
+    hwArpHold(nd);
     nh->flag |= NH_NEIGH_LOST | NH_OP_HW_DEL;
     if (nh->flag & NH_VPN) {
         ghwRoute.nd6DelVpnDelCnt++;
@@ -299,7 +313,7 @@ void lostNexthop(HwNd6Node* nd, Nh6* nh) {
         hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>privateArpRefCnt is %d public route can not delete.",
                      int(nh->privateArpRefCnt));
         nh->flag |= NH_WAIT_PRIVATE_ARP;
-        hold(nd);
+        hwArpHold(nd);
         return;
     }
     if (nh->l2vpnRefCnt != 0 && hwL2vpnKeepsPublic(nh, nullptr, HW_AF_INET6, nd->nextHop)) {
@@ -325,6 +339,8 @@ void lostL2vpn(HwRouteL2vpnNode* e) {
 
 }  // namespace
 
+int hwNd6RetryWrite(HwNd6Node* nd) { return hwNeighRetryWrite(nd, hwUpdateNd6Add, newAddRoutes, releaseAgain); }
+
 int hwNd6Add(HwNd6Node* request) {
     if (request == nullptr || zero(request->nextHop, 16) || request->ifUnit == 0 || zero(request->macAddr, 6)) {
         ghwRoute.nd6AddParamErrCnt++;
@@ -340,13 +356,10 @@ int hwNd6Add(HwNd6Node* request) {
         ghwRoute.nd6AddLocalErrCnt++;
         return 0;
     }
-    if ((request->flag & ARP_FLAG_LOCAL) && held(nd)) {
+    if ((request->flag & ARP_FLAG_LOCAL) && hwArpHeld(nd)) {
         // The router's own address over a held neighbour: stored only, as on
         // the IPv4 side, and held until the flush has removed its paths.
-        std::memcpy(nd->macAddr, request->macAddr, sizeof nd->macAddr);
-        nd->outPort = request->outPort;
-        nd->ifUnit = request->ifUnit;
-        nd->subIfUnit = request->subIfUnit;
+        takeInformation(nd, request);
         nd->localRefCnt = request->localRefCnt;
         nd->flag |= ARP_FLAG_LOCAL;
         nd->status = hwStatusIdle;
@@ -369,17 +382,17 @@ int hwNd6Del(HwNd6Node* request) {
         ghwRoute.nd6DelNoEntryErrCnt++;
         return -1;
     }
-    // Not in hardware (a local record among them): nothing depends on it.
-    if (!inHardware(nd)) {
+    // Not in hardware (a local record among them).
+    if (!hwArpInHardware(nd)) {
         ghwRoute.nd6DelStateNoSuccessCnt++;
-        if (!held(nd)) nd6Free(nd);
-        return 0;
-    }
-    ghwRoute.nd6DelNormalDelCnt++;
-    if (hwUpdateNd6Del(nd) == -1) {
-        ghwRoute.nd6DelHwFailCnt++;
-        hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>ERROR: hwUpdateNd6Del error !");
-        return -1;
+        if (!hwNeighUnwrittenWithDependants(nd, &HwRouteGlobal::hwErrNd6Cnt, nd6Free)) return 0;
+    } else {
+        ghwRoute.nd6DelNormalDelCnt++;
+        if (hwUpdateNd6Del(nd) == -1) {
+            ghwRoute.nd6DelHwFailCnt++;
+            hwRouteDebug(HW_DBG_MOD, HW_DBG_ROUTE, "[hwNd6Del]=>ERROR: hwUpdateNd6Del error !");
+            return -1;
+        }
     }
 
     // Dependents.
@@ -388,7 +401,7 @@ int hwNd6Del(HwNd6Node* request) {
     hwRouteTunDestroyAll(&nd->tunList);
 
     // Held until the flush has removed the routes that still use it.
-    if (held(nd)) {
+    if (hwArpHeld(nd)) {
         ghwRoute.nd6DelRtRelateCnt++;
         return 0;
     }

@@ -73,6 +73,7 @@ void hwAbnormalReset(void);
 HwAbnKey hwAbnRoute4Key(uint32_t vrf, uint32_t destIp, uint32_t mask);
 HwAbnKey hwAbnArpKey(uint32_t vrf, uint32_t address);
 HwAbnKey hwAbnRoute6Key(uint32_t vrf, const uint8_t* destIpAddr, uint32_t prefixLen);
+HwAbnKey hwAbnNd6Key(uint32_t vrf, const uint8_t* address);
 
 struct HwRouteIlmNode;
 struct HwRouteL2vpnNode;
@@ -87,6 +88,7 @@ HwAbnKey hwAbnTunKey(const HwRouteTunNode* tun);
 HwAbnResult hwRouteAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwArpAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwRoute6AbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
+HwAbnResult hwNd6AbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwIlmAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwL2vpnAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);
 HwAbnResult hwTunAbnormalRetry(const HwAbnKey& key, const uint8_t* saved, uint32_t savedLen);

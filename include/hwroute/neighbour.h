@@ -14,3 +14,5 @@ int hwArpRetryWrite(HwArpNode* arp);
 int hwNd6Add(HwNd6Node* request);
 int hwNd6Del(HwNd6Node* request);
 int hwRouteNd6DelProcess(HwRoute6Dest* dest, HwRoute6Nexthop* nexthop);
+// The IPv6 twin of hwArpRetryWrite.
+int hwNd6RetryWrite(HwNd6Node* nd);

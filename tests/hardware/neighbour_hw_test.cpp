@@ -49,25 +49,30 @@ TEST_F(NeighbourHw, AddWritesTheHostEntryWithTheVlanOfItsSubInterface) {
                 "00000007 00000005 001122334409 000a 000000000000 01 00 00 000000");
 }
 
-// Both families side by side, all counts starting at 5. The IPv6 writers
-// ignore the answer; a card-up rewrite was counted when first written.
+// Both families side by side, with the same outcome, all counts starting at
+// 5. A refused write is kept in the abnormal table. Regressions: the IPv6
+// writers ignored a refusal; a refused card-up rewrite stayed counted in
+// hardware with its card-up mark set.
 TEST_F(NeighbourHw, StatusAndCountMoves) {
+    constexpr int kIdle = hwStatusIdle, kOk = hwStatusOk, kRefused = hwStatusAddAbnormal;
     struct Case {
         const char* what;
         bool del, refuse, cardup;
-        int before, result, after, cardupAfter;
-        std::vector<int> counts;  // IPv4 ok and error, IPv6 ok and error
+        int before, result, after, ok, err;
         bool call = true;
+        bool queued = false;
     } cases[] = {
-        {"add accepted", false, false, false, hwStatusIdle, 0, hwStatusOk, 0, {6, 5, 6, 5}},
-        {"card-up rewrite accepted", false, false, true, hwStatusIdle, 0, hwStatusOk, 0, {5, 5, 5, 5}},
-        // Regression: the refused rewrite stayed counted in hardware with its card-up mark set.
-        {"card-up rewrite refused", false, true, true, hwStatusIdle, -1, hwStatusAddAbnormal, 0, {4, 6, 5, 5}},
-        {"delete of a present entry", true, false, false, hwStatusOk, 0, hwStatusIdle, 0, {4, 5, 4, 5}},
-        {"delete after a failed delete", true, false, false, hwStatusDelAbnormal, 0, hwStatusIdle, 0, {4, 5, 4, 5}},
-        {"delete after a failed add", true, false, false, hwStatusAddAbnormal, 0, hwStatusIdle, 0, {5, 4, 5, 4}, false},
-        {"delete of an entry not in hardware", true, false, false, hwStatusIdle, 0, hwStatusIdle, 0, {5, 5, 5, 5},
-         false},
+        {"add accepted", false, false, false, kIdle, 0, kOk, 6, 5},
+        {"add refused", false, true, false, kIdle, -1, kRefused, 5, 6, true, true},
+        {"add refused again: counted once", false, true, false, kRefused, -1, kRefused, 5, 5, true, true},
+        {"refused record written at last", false, false, false, kRefused, 0, kOk, 6, 4},
+        {"card-up rewrite accepted", false, false, true, kIdle, 0, kOk, 5, 5},
+        {"card-up rewrite refused", false, true, true, kIdle, -1, kRefused, 4, 6, true, true},
+        {"delete of a present entry", true, false, false, kOk, 0, kIdle, 4, 5},
+        {"delete refused: kept for a retry", true, true, false, kOk, 0, kIdle, 4, 5, true, true},
+        {"delete after a failed delete", true, false, false, hwStatusDelAbnormal, 0, kIdle, 4, 5},
+        {"delete after a failed add", true, false, false, kRefused, 0, kIdle, 5, 4, false},
+        {"delete of an entry not in hardware", true, false, false, kIdle, 0, kIdle, 5, 5, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -78,14 +83,15 @@ TEST_F(NeighbourHw, StatusAndCountMoves) {
         HwNd6Node* n = nd6(uint8_t(c.before));
         a->cardupFlag = n->cardupFlag = c.cardup;
         EXPECT_EQ(c.del ? hwUpdateArpDel(a) : hwUpdateArpAdd(a), c.result);
-        EXPECT_EQ(c.del ? hwUpdateNd6Del(n) : hwUpdateNd6Add(n), 0);
-        EXPECT_EQ((std::vector<int>{a->status, a->cardupFlag, int(n->status), n->cardupFlag}),
-                  (std::vector<int>{c.after, c.cardupAfter, int(c.del ? hwStatusIdle : hwStatusOk), 0}));
+        EXPECT_EQ(c.del ? hwUpdateNd6Del(n) : hwUpdateNd6Add(n), c.result);
+        EXPECT_EQ((std::vector<int>{a->status, a->cardupFlag, n->status, n->cardupFlag}),
+                  (std::vector<int>{c.after, 0, c.after, 0}));
         EXPECT_EQ(hwCalls().size(), c.call ? 2u : 0u);
         for (const auto& call : hwCalls()) EXPECT_EQ(call.data.at(call.objectId == HW_OBJ_ROUTE4 ? 86 : 94), c.del ? 2 : 1);
         EXPECT_EQ((std::vector<int>{int(ghwRoute.hwOkArpCnt), int(ghwRoute.hwErrArpCnt), int(ghwRoute.hwOkNd6Cnt),
                                     int(ghwRoute.hwErrNd6Cnt)}),
-                  c.counts);
+                  (std::vector<int>{c.ok, c.err, c.ok, c.err}));
+        EXPECT_EQ(ghwRoute.abnPendingCnt, c.queued ? 2u : 0u);
     }
 }
 
