@@ -1,9 +1,12 @@
 // Kernel route notifications built by hand for the benchmarks, in the
 // kernel's own layout (host-order header and attributes, network-order
-// addresses): one IPv4 /24 static route per message.
+// addresses): one IPv4 /24 static route per message. And the runner that
+// gives each benchmark run a process of its own.
 #pragma once
 
 #include <arpa/inet.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -29,6 +32,18 @@ inline int routeDatagram(uint8_t* buf, uint16_t type, uint32_t dest, uint32_t ga
     put16(a + 8, 8), put16(a + 10, 4), put32(a + 12, ifUnit);
     put16(a + 16, 8), put16(a + 18, 5), std::memcpy(a + 20, &gwBe, 4);
     return len;
+}
+
+// Runs `fn` in a process of its own (fresh pools and caches for each run).
+template <class Fn>
+void inChild(Fn fn) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        fn();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
 }
 
 }  // namespace bench

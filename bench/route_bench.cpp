@@ -247,16 +247,7 @@ void runFlap(uint32_t n) {
     std::fflush(stdout);
 }
 
-template <class Fn>
-void inChild(Fn fn) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        fn();
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-}
+using bench::inChild;
 
 }  // namespace
 

@@ -77,25 +77,9 @@ protected:
         sendRoute(NL_NEWROUTE, kDest, gw);
         pass();
     }
-    // The next `count` hardware calls are refused.
-    void refuseNext(int count) {
-        char rules[96];
-        std::snprintf(rules, sizeof rules, R"({"hardware": {"refuse": [{"fromCall": 1, "count": %d}]}})", count);
-        platformConfig(rules);
-    }
-    // Every ND6 count against the ND6 table: records, those in hardware
-    // (written, or a delete refused), those whose write was refused.
     void expectNd6Counts(const std::string& what) {
-        uint32_t records = 0, in = 0, refused = 0;
-        for (HwListLink& bucket : ghwRoute.nd6Table)
-            for (HwNd6Node* n : hwListOf<&HwNd6Node::link>(&bucket)) {
-                ++records;
-                in += n->status == hwStatusOk || n->status == hwStatusDelAbnormal;
-                refused += n->status == hwStatusAddAbnormal;
-            }
-        EXPECT_EQ(ghwRoute.swNd6Cnt, records) << what;
-        EXPECT_EQ(ghwRoute.hwOkNd6Cnt, in) << what;
-        EXPECT_EQ(ghwRoute.hwErrNd6Cnt, refused) << what;
+        expectNeighbourCounts<HwNd6Node>(ghwRoute.nd6Table, ghwRoute.swNd6Cnt, ghwRoute.hwOkNd6Cnt,
+                                         ghwRoute.hwErrNd6Cnt, what);
     }
     // Refusals stop; after enough passes for every retry, the hardware must
     // equal the kernel's view and every count what it holds.

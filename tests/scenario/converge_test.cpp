@@ -71,25 +71,9 @@ protected:
         else
             kernel.neighbours.erase({0, ip4(addr)});
     }
-    // The next `count` hardware calls are refused.
-    void refuseNext(int count) {
-        char rules[96];
-        std::snprintf(rules, sizeof rules, R"({"hardware": {"refuse": [{"fromCall": 1, "count": %d}]}})", count);
-        platformConfig(rules);
-    }
-    // Every neighbour count against the neighbour table: records, those in
-    // hardware (written, or a delete refused), those whose write was refused.
     void expectNeighbourCounts(const std::string& what) {
-        uint32_t records = 0, in = 0, refused = 0;
-        for (HwListLink& bucket : ghwRoute.arpTable)
-            for (HwArpNode* a : hwListOf<&HwArpNode::link>(&bucket)) {
-                ++records;
-                in += a->status == hwStatusOk || a->status == hwStatusDelAbnormal;
-                refused += a->status == hwStatusAddAbnormal;
-            }
-        EXPECT_EQ(ghwRoute.swArpCnt, records) << what;
-        EXPECT_EQ(ghwRoute.hwOkArpCnt, in) << what;
-        EXPECT_EQ(ghwRoute.hwErrArpCnt, refused) << what;
+        Scenario::expectNeighbourCounts<HwArpNode>(ghwRoute.arpTable, ghwRoute.swArpCnt, ghwRoute.hwOkArpCnt,
+                                                   ghwRoute.hwErrArpCnt, what);
     }
     // A few worker passes, then the hardware must equal the kernel's view.
     void expectConverged(const std::string& what, int passes = 3) {

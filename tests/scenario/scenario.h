@@ -48,6 +48,28 @@ protected:
         hwRoutePendCheck();
         hwRoute6PendCheck();
     }
+    // The next `count` hardware calls are refused.
+    void refuseNext(int count) {
+        char rules[96];
+        std::snprintf(rules, sizeof rules, R"({"hardware": {"refuse": [{"fromCall": 1, "count": %d}]}})", count);
+        platformConfig(rules);
+    }
+    // A neighbour table's counts against its records: records, those in
+    // hardware (written, or a delete refused), those whose write was refused.
+    template <class Node>
+    static void expectNeighbourCounts(HwListLink* table, uint32_t sw, uint32_t ok, uint32_t err,
+                                      const std::string& what) {
+        uint32_t records = 0, in = 0, refused = 0;
+        for (uint32_t i = 0; i < HW_NHOP_BUCKETS; ++i)
+            for (Node* n : hwListOf<&Node::link>(&table[i])) {
+                ++records;
+                in += n->status == hwStatusOk || n->status == hwStatusDelAbnormal;
+                refused += n->status == hwStatusAddAbnormal;
+            }
+        EXPECT_EQ(sw, records) << what;
+        EXPECT_EQ(ok, in) << what;
+        EXPECT_EQ(err, refused) << what;
+    }
     std::vector<uint8_t> lastCall() const { return hwCalls().empty() ? std::vector<uint8_t>{} : hwCalls().back().data; }
     std::size_t calls() const { return hwCalls().size(); }
 };
