@@ -121,6 +121,7 @@ HwRouteL2vpnNode* hwRouteL2vpnFirstOn(const void* publicNexthop) {
 }
 HwRouteL2vpnNode* hwRouteL2vpnNextOn(const HwRouteL2vpnNode* e) { return ghwIndex.l2vpnOn.after<HwL2vpnOnFamily>(e); }
 
+template <>
 uint32_t HwL2vpnKeyFamily::hash(Key k) {
     uint8_t a[16] = {};
     std::memcpy(a, k->nexthopIp, addrBytes(k->family));
@@ -129,6 +130,7 @@ uint32_t HwL2vpnKeyFamily::hash(Key k) {
     return hwSideMixBytes16(h, a);
 }
 
+template <>
 bool HwL2vpnKeyFamily::eq(Key a, Key b) {
     return a->vfiId == b->vfiId && a->vpnType == b->vpnType && a->cePort == b->cePort && a->ceVid == b->ceVid &&
            a->family == b->family && std::memcmp(a->nexthopIp, b->nexthopIp, addrBytes(b->family)) == 0 &&
@@ -166,6 +168,7 @@ void hwRouteTunTableDelete(HwRouteTunNode* node) {
 
 // Two tunnels are the same when these fields agree: the route and endpoint
 // families and masks, the id and method, the route and both endpoints.
+template <>
 bool HwTunKeyFamily::eq(Key a, Key b) {
     if (a->routeFamily != b->routeFamily || a->tunFamily != b->tunFamily) return false;
     if (a->routeMask != b->routeMask || a->nexthopMask != b->nexthopMask) return false;
@@ -176,6 +179,7 @@ bool HwTunKeyFamily::eq(Key a, Key b) {
            std::memcmp(a->nextHopDst, b->nextHopDst, endLen) == 0;
 }
 
+template <>
 uint32_t HwTunKeyFamily::hash(Key k) {
     uint8_t dest[16] = {}, src[16] = {}, dst[16] = {};
     std::memcpy(dest, k->dest, addrBytes(k->routeFamily));

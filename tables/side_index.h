@@ -426,24 +426,19 @@ using HwTunToFamily = HwEndpointFamily<HwRouteTunNode, &HwRouteTunNode::tunFamil
 using HwL2vpnToFamily =
     HwEndpointFamily<HwRouteL2vpnNode, &HwRouteL2vpnNode::family, &HwRouteL2vpnNode::nexthopIp, 10>;
 
-// Tunnels by the fields that tell two tunnels apart (the lookup key); a
-// record or a request stands for its own key.
-struct HwTunKeyFamily {
-    using Rec = HwRouteTunNode;
-    using Key = const HwRouteTunNode*;
+// Records by the fields their table's lookup compares (tunnels, layer-2 VPN
+// entries): a record or a request stands for its own key. Each record type
+// defines hash and eq beside its table.
+template <class R>
+struct HwOwnKeyFamily {
+    using Rec = R;
+    using Key = const R*;
     static Key keyOf(const Rec* r) { return r; }
     static uint32_t hash(Key k);
     static bool eq(Key a, Key b);
 };
-
-// Layer-2 VPN entries by the table's key, as for tunnels.
-struct HwL2vpnKeyFamily {
-    using Rec = HwRouteL2vpnNode;
-    using Key = const HwRouteL2vpnNode*;
-    static Key keyOf(const Rec* r) { return r; }
-    static uint32_t hash(Key k);
-    static bool eq(Key a, Key b);
-};
+using HwTunKeyFamily = HwOwnKeyFamily<HwRouteTunNode>;
+using HwL2vpnKeyFamily = HwOwnKeyFamily<HwRouteL2vpnNode>;
 
 // Layer-2 VPN entries by the public next hop they hold (fixed while linked).
 struct HwL2vpnOnFamily {
