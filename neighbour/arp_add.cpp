@@ -317,11 +317,13 @@ int arpAddNew(const HwArpNode* r) {
 // the pend table is resolved (paths still in hardware on this MAC stay
 // there), and paths not in hardware are queued again.
 int hwArpRetryWrite(HwArpNode* arp) {
-    // ILM entries and pseudowires that arrived while the rewrite was refused
-    // waited for it: they are written now.
+    // As when a held record is learnt again and written at once, the IPv6
+    // paths over it come back; ILM entries and pseudowires that arrived while
+    // the rewrite was refused waited for it: they are written now.
     return hwNeighRetryWrite(arp, hwUpdateArpAdd, releaseWaiters, [](HwArpNode* a) {
         fastReleasePending(a);
         fastReaddRoutes(a);
+        readdNexthops6(a);
         newReleaseIlm(a);
         newReleaseL2vpn(a);
     });

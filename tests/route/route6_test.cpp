@@ -209,6 +209,36 @@ TEST_F(Route6Test, RefusedIPv4NexthopWriteIsRetried) {
     EXPECT_EQ(ghwRoute.abnRecoveredCnt, 1u);
 }
 
+// A held neighbour (an IPv4 path still to be taken out through it) learnt
+// again while the platform refuses its host entry: the retry that writes it
+// brings back the IPv6 path over it too, as an accepted write would.
+TEST_F(Route6Test, HeldNeighbourWrittenByItsRetryBringsBackIPv6PathsOverIt) {
+    HwArpNode arp = arpReq("10.9.0.2");
+    ASSERT_EQ(hwArpAdd(&arp), 0);
+    HwRouteDest d4{};
+    d4.destIp = ip4("172.16.0.0");
+    d4.mask = 0xffff0000;
+    HwRouteNexthop n4{};
+    n4.nextHop = ip4("10.9.0.2");
+    n4.ifUnit = 5;
+    n4.protoId = 9;
+    n4.weight = 1;
+    ASSERT_EQ(hwRouteRouteAdd(&d4, &n4, 0, nullptr), 0);
+    const Path6 p{.gw = "10.9.0.2", .af = 2};
+    ASSERT_EQ(add(p), 0);
+    hwRouteUpdate();
+    ASSERT_TRUE(find(p)->flag & NH_HW_OK);
+
+    HwArpNode gone = arpReq("10.9.0.2");
+    ASSERT_EQ(hwArpDel(&gone), 0);  // held until the flush takes the IPv4 path out
+    platformConfig(R"({"hardware": {"refuse": [{"objectId": 338, "fromCall": 1, "count": 1}]}})");
+    HwArpNode back = arpReq("10.9.0.2");
+    EXPECT_NE(hwArpAdd(&back), 0);
+    for (int pass = 0; pass < 8; ++pass) hwRouteUpdate();
+    EXPECT_TRUE(find(p)->flag & NH_HW_OK);
+    EXPECT_EQ(ghwRoute.hwOkRoute6Cnt, 1u);
+}
+
 // The per-pass probe: the newest pending next hop of each bucket gets one
 // ICMPv6 echo request with its VRF after the address record; a next hop on
 // a down interface gets none.
